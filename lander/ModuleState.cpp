@@ -1,0 +1,7 @@
+#include "lander/ModuleState.h"
+
+namespace vtal {
+
+ModuleState moduleState;
+
+}  // namespace vtal

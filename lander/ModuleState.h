@@ -1,0 +1,31 @@
+// Everything that exists once per loaded module rather than once per lander.
+// All of it starts at zero when the module is loaded and is never reset:
+// every lander in the simulation reads and writes the same copy, so a key
+// pressed on one lander reaches all of them and the one-time events of the
+// descent happen once per loading of the module.
+#pragma once
+
+#include "host/Orbitersdk.h"
+
+namespace vtal {
+
+struct ModuleState {
+    int manualOverride = 0;    // 0: the automatic descent flies; anything else: manual
+    int cameraSpin = 0;        // 1: the camera turns
+    int lidarOn = 0;           // 1: the lidar beam blinks
+    int lidarBlink = 0;        // blink phase, flipped every step while the lidar is on
+    int armRotCmd = 0;         // ArmCommand for the next step, per joint
+    int armSlideCmd = 0;
+    int armElbowCmd = 0;
+    int dustCreated = 0;       // the landing dust streams exist
+    int legsPreset = 0;        // the legs have been forced out on the first step
+    int descentPresetDone = 0; // the one-time engine preset of the descent was made
+    int crashShown = 0;        // the crash notice has been shown
+    double crashTime = 0.0;    // simulation time (s) at which it was shown
+    void (*moduleExitHook)(HINSTANCE) = nullptr;  // exit function found at load
+    int moduleVersionCache = 0;                   // GetModuleVersion, once computed
+};
+
+extern ModuleState moduleState;
+
+}  // namespace vtal

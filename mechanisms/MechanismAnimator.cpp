@@ -1,0 +1,7 @@
+// Placeholder until this part of the lander is built.
+#include "lander/Lander.h"
+#include "lander/ModuleState.h"
+
+void Lander::clbkPostStep(double, double, double) {}
+void Lander::ToggleSolarPanels() {}
+void Lander::ToggleDeck() {}
