@@ -5,3 +5,9 @@ namespace vtal {
 ModuleState moduleState;
 
 }  // namespace vtal
+
+namespace vtal {
+
+AnimationTransforms animationTransforms;
+
+}  // namespace vtal

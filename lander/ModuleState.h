@@ -29,3 +29,37 @@ struct ModuleState {
 extern ModuleState moduleState;
 
 }  // namespace vtal
+
+#include <algorithm>
+#include <bitset>
+#include <cstddef>
+
+namespace vtal {
+
+// The mesh-group transforms of the lander's animations. The host keeps every
+// transform by reference for as long as the vessel lives, and all landers
+// share the same ones, so they are built in place in static storage the
+// first time a lander defines its animations (one flag bit per object) and
+// are never rebuilt or destroyed while the module is loaded. They live apart
+// from moduleState so that resetting the module's values cannot touch
+// objects the host still holds.
+struct AnimationTransforms {
+    static constexpr std::size_t kCount = 73;  // components over all eight animations
+    static constexpr std::size_t kSlotSize =
+        std::max({sizeof(MGROUP_ROTATE), sizeof(MGROUP_TRANSLATE), sizeof(MGROUP_SCALE)});
+    static constexpr std::size_t kSlotAlign =
+        std::max({alignof(MGROUP_ROTATE), alignof(MGROUP_TRANSLATE), alignof(MGROUP_SCALE)});
+
+    // Raw room for one transform of any kind.
+    struct Slot {
+        alignas(kSlotAlign) unsigned char bytes[kSlotSize];
+    };
+
+    Slot slots[kCount];                  // the n-th component's transform, once built
+    MGROUP_TRANSFORM *objects[kCount];   // the object built in slots[n]
+    std::bitset<kCount> built;           // bit n: slots[n] holds its object
+};
+
+extern AnimationTransforms animationTransforms;
+
+}  // namespace vtal
