@@ -1,0 +1,123 @@
+#include <cmath>
+#include <limits>
+
+#include "GuidanceTestSupport.h"
+#include "guidance/TerminalThrust.h"
+
+namespace vtal::testing {
+namespace {
+
+using namespace vtal::guidance;
+using Strings = std::vector<std::string>;
+using TerminalThrustTest = GuidanceTest;
+
+const double kMax = std::numeric_limits<double>::max();
+const double kPitchAuthority400 = 4.88184375;  // rad/s^2 at 400 kg
+
+TEST(AttitudeCommandTest, ProportionalUntilBrakingIsDueThenBrakesAgainstTheRate) {
+    const struct {
+        double error, rate, command;
+    } cases[] = {
+        {0.19739555984988078, 0.0, 0.06201364406756292},   // no rotation: proportional
+        {0.1, 0.05, 0.031415926535897906},                   // slow closing: proportional
+        {0.1, 0.5, -0.256050800478815},                      // fast closing: braking
+        {0.1, -0.5, 0.031415926535897906},                   // opening: proportional
+        {-0.1, -0.5, 0.256050800478815},                     // mirror of the braking case
+        {0.0, 0.0, 0.0},                                     // 0/0 counts as nothing
+        {0.0, 0.3, -kMax},                                   // on target but turning: saturated against the rate
+        {-0.0, 0.3, -kMax},
+        {0.0, -0.3, kMax},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AttitudeCommand(c.error, c.rate, kPitchAuthority400), c.command) << c.error << ", " << c.rate;
+}
+
+TEST(AllocateEnginesTest, SpreadsPitchAndBankOverTheEnginesKeepingTheSumThenClamps) {
+    const struct {
+        double common, pitch, bank, front, left, right;
+    } cases[] = {
+        {0.5, 0.3, -0.2, 0.7, 0.3, 0.5},
+        {0.9, 0.3, 0.0, 1.0, 0.8, 0.8},
+        {0.05, -0.3, 0.0, 0.0, 0.15, 0.15},
+        {0.5, -kMax, 0.0, 0.0, 1.0, 1.0},   // saturated nose-down
+        {0.5, 0.0, kMax, 0.5, 1.0, 0.0},    // saturated left side up
+        {-std::numeric_limits<double>::infinity(), kMax, -kMax, 0.0, 0.0, 0.0},
+    };
+    for (const auto &c : cases) {
+        const auto levels = AllocateEngines(c.common, c.pitch, c.bank);
+        EXPECT_NEAR(levels[0], c.front, 1e-15);
+        EXPECT_NEAR(levels[1], c.left, 1e-15);
+        EXPECT_NEAR(levels[2], c.right, 1e-15);
+    }
+    const auto unclamped = AllocateEngines(0.5, 0.1, 0.05);
+    EXPECT_EQ(unclamped[0] + unclamped[1] + unclamped[2], 1.5);
+}
+
+// A sinking lander at 100 m: h = 100, v = -8, 400 kg, 648 N.
+TEST_F(TerminalThrustTest, EngineLevelsMatchTheWorkedExamples) {
+    const struct {
+        const char *what;
+        VECTOR3 airspeed, angularVel;
+        double pitch, bank;
+        Strings commands;
+    } cases[] = {
+        {"straight down", _V(0, -8, 0), _V(0, 0, 0), 0, 0,
+         {Engine(0, 0.22361232084883997), Engine(1, 0.22361232084883997), Engine(2, 0.22361232084883997)}},
+        {"drifting forward", _V(0, -10, 2), _V(0, 0, 0), 0, 0,
+         {Engine(0, 0.26495475022721526), Engine(1, 0.20294110615965233), Engine(2, 0.20294110615965233)}},
+        {"drifting forward, pitching up fast", _V(0, -10, 2), _V(0.5, 0, 0), 0, 0,
+         {Engine(0, 0.13713594124721115), Engine(1, 0.2668505106496544), Engine(2, 0.2668505106496544)}},
+        {"tilted, drifting forward and right", _V(1, -10, 2), _V(0, 0, 0), 0.3, 0.2,
+         {Engine(0, 0.28016962771804493), Engine(1, 0.20250006832751058), Engine(2, 0.23381189897345342)}},
+        {"exactly vertical, nose rising", _V(0, -8, 0), _V(0.01, 0, 0), 0, 0, {Engine(0, 0), Engine(1, 1), Engine(2, 1)}},
+        {"exactly vertical, nose sinking", _V(0, -8, 0), _V(-0.01, 0, 0), 0, 0, {Engine(0, 1), Engine(1, 0), Engine(2, 0)}},
+        {"exactly vertical, left side rising", _V(0, -8, 0), _V(0, 0, 0.01), 0, 0, {Engine(0, 0.22361232084883997), Engine(1, 0), Engine(2, 1)}},
+        {"no airspeed at all", _V(0, 0, 0), _V(0, 0, 0), 0, 0,
+         {Engine(0, 0.22361232084883997), Engine(1, 0.22361232084883997), Engine(2, 0.22361232084883997)}},
+        {"banked past 90 degrees", _V(0, -8, 0), _V(0, 0, 0), 0, 2.0, {On(2), Engine(0, 0), Engine(1, 0), Engine(2, 0)}},
+        {"pitched past 90 degrees", _V(0, -8, 0), _V(0, 0, 0), 1.6, 0, {On(2), Engine(0, 0), Engine(1, 0), Engine(2, 0)}},
+        // Both cosines negative: their product lifts the common level to full.
+        {"past 90 degrees on both axes", _V(0, -8, 0), _V(0, 0, 0), 1.6, -1.6,
+         {On(2), On(2), Engine(0, 1), Engine(1, 1), Engine(2, 1)}},
+    };
+    for (const auto &c : cases) {
+        rec.clear();
+        Descending(100.0, -8.0);
+        Flight().shipAirspeed = c.airspeed;
+        Flight().angularVel = c.angularVel;
+        Flight().pitch = c.pitch;
+        Flight().bank = c.bank;
+        lander->TerminalThrust();
+        EXPECT_EQ(Commands(), c.commands) << c.what;
+    }
+}
+
+TEST_F(TerminalThrustTest, ReadsItsStateInOrderAndStopsSteeringOnlyBeyondNinetyDegrees) {
+    Descending(100.0, -8.0);
+    lander->TerminalThrust();
+    EXPECT_EQ(rec.names(), (Strings{"GetMass", "GetAltitude", "GetShipAirspeedVector", "GetAngularVel",
+                                    "GetWeightVector", "GetHorizonAirspeedVector", "GetPitch", "GetBank",
+                                    "SetThrusterLevel", "SetThrusterLevel", "SetThrusterLevel"}));
+    for (double edge : {1.570796326794895, -1.570796326794895}) {
+        rec.clear();
+        Flight().pitch = edge;
+        Flight().bank = edge;
+        lander->TerminalThrust();
+        EXPECT_EQ(rec.count("ActivateNavmode"), 0u) << edge;
+    }
+}
+
+TEST_F(TerminalThrustTest, AtTheFloorOfTheBandTheLawSaturatesOrHoldsTheWeight) {
+    const struct {
+        double v, level;
+    } cases[] = {{-5.0, 1.0}, {-1.0, 0.0}, {-2.0, 0.17836498761354252}};
+    for (const auto &c : cases) {
+        rec.clear();
+        Descending(27.0, c.v);
+        lander->TerminalThrust();
+        EXPECT_EQ(Commands(), (Strings{Engine(0, c.level), Engine(1, c.level), Engine(2, c.level)})) << c.v;
+    }
+}
+
+}  // namespace
+}  // namespace vtal::testing
