@@ -6,7 +6,9 @@
 
 namespace {
 vtal::ExitHook FindOwnExport(HINSTANCE self, const char *name) {
-    return reinterpret_cast<vtal::ExitHook>(GetProcAddress(self, name));
+    // FARPROC stands for any function; the detour through the generic
+    // function pointer says the exit function's true type is known.
+    return reinterpret_cast<vtal::ExitHook>(reinterpret_cast<void (*)()>(GetProcAddress(self, name)));
 }
 }  // namespace
 

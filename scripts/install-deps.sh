@@ -8,6 +8,7 @@ packages=(
   libeigen3-dev libcli11-dev nlohmann-json3-dev
   gnuplot-nox
   clang libclang-rt-dev
+  mingw-w64 wine64 fonts-wine
 )
 
 missing=()

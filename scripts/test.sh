@@ -18,3 +18,9 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+echo "== Bounded fuzz run of the scenario reader (clang, libFuzzer)"
+scripts/fuzz.sh "${VTAL_FUZZ_SECONDS:-60}"
+
+echo "== Windows build (MinGW-w64), tests under Wine"
+scripts/windows-test.sh
