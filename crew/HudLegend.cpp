@@ -23,22 +23,21 @@ struct LegendRow {
     int yOffset;  // px below the legend origin
     const char *text;
     Shown shown;
+    bool redWhileManual;  // the override row shows the override's state by its colour
 };
 
-// In painting order. The override row (second) takes its colour from the
-// override; every other row is green.
+// In painting order; green unless marked red while the override is on.
 const LegendRow kRows[] = {
-    {80, "Controls:", Shown::Always},
-    {96, "M = Descent Manual Override", Shown::Always},
-    {112, "G = Deploy MET Antenna, Arm, Camera, Lidar", Shown::DeckStowed},
-    {112, "C = Rotate Camera", Shown::DeckNotStowed},
-    {128, "D = Lidar On/Off", Shown::DeckNotStowed},
-    {160, "B / Shift+B = Deploy / Retract Arm", Shown::DeckNotStowed},
-    {176, "V / Shift+V = Rotate Arm", Shown::DeckNotStowed},
-    {192, "N / Shift+N = Arm Elbow", Shown::DeckNotStowed},
-    {144, "K = Deploy Solar Panels", Shown::PanelsStowed},
+    {80, "Controls:", Shown::Always, false},
+    {96, "M = Descent Manual Override", Shown::Always, true},
+    {112, "G = Deploy MET Antenna, Arm, Camera, Lidar", Shown::DeckStowed, false},
+    {112, "C = Rotate Camera", Shown::DeckNotStowed, false},
+    {128, "D = Lidar On/Off", Shown::DeckNotStowed, false},
+    {160, "B / Shift+B = Deploy / Retract Arm", Shown::DeckNotStowed, false},
+    {176, "V / Shift+V = Rotate Arm", Shown::DeckNotStowed, false},
+    {192, "N / Shift+N = Arm Elbow", Shown::DeckNotStowed, false},
+    {144, "K = Deploy Solar Panels", Shown::PanelsStowed, false},
 };
-const LegendRow &kOverrideRow = kRows[1];
 
 bool RowShown(Shown shown, int deckStatus, int solarStatus) {
     switch (shown) {
@@ -66,7 +65,7 @@ void Lander::clbkDrawHUD(int mode, const HUDPAINTSPEC *hps, HDC hDC) {
     const bool manual = vtal::moduleState.manualOverride != 0;
     for (const LegendRow &row : kRows) {
         if (!RowShown(row.shown, deckStatus, solarStatus)) continue;
-        const bool red = &row == &kOverrideRow && manual;
+        const bool red = row.redWhileManual && manual;
         SetTextColor(hDC, red ? kRed : kGreen);
         TextOutA(hDC, kLegendX, y0 + row.yOffset, row.text, static_cast<int>(std::strlen(row.text)));
     }

@@ -41,9 +41,7 @@ const int kKeyArmElbow = OAPI_KEY_N;
 
 bool KeyHeld(const char *kstate, int key) { return kstate != nullptr && KEYDOWN(kstate, key); }
 
-bool ShiftHeld(const char *kstate) {
-    return KeyHeld(kstate, OAPI_KEY_LSHIFT) || KeyHeld(kstate, OAPI_KEY_RSHIFT);
-}
+bool ShiftHeld(const char *kstate) { return kstate != nullptr && KEYMOD_SHIFT(kstate); }
 
 // On/off switches swap 0 and 1; any other value (e.g. from a scenario) stays.
 void FlipSwitch(int &value) {

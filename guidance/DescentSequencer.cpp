@@ -63,7 +63,8 @@ using namespace vtal::guidance;
 // Reads the flight state in the order the sequencer has always asked the host.
 DescentState ReadDescentState(const Lander &lander) {
     DescentState s;
-    VECTOR3 weight, horizonAirspeed, shipAirspeed;
+    // Zeroed in case a host reports failure without writing them.
+    VECTOR3 weight = _V(0, 0, 0), horizonAirspeed = _V(0, 0, 0), shipAirspeed = _V(0, 0, 0);
     lander.GetWeightVector(weight);
     s.weight = Magnitude(weight);
     lander.GetHorizonAirspeedVector(horizonAirspeed);

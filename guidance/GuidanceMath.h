@@ -8,13 +8,14 @@
 #include <cmath>
 
 #include "host/Orbitersdk.h"
+#include "lander/LanderGeometry.h"
 
 namespace vtal::guidance {
 
 // π as every angle limit and gain of the guidance is derived from it.
 constexpr double kPi = 3.14159265358979;
 
-constexpr double kEngineMaxThrust = 1211.0;  // N, each of the three descent engines
+using vtal::lander::kEngineMaxThrust;  // N, each of the three descent engines
 
 // Throttle level per newton demanded from the three engines together:
 // one over their summed maximum thrust.

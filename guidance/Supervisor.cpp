@@ -5,13 +5,13 @@
 // Each step asks the host afresh for what it tests.
 #include "guidance/CrashWarning.h"
 #include "lander/Lander.h"
+#include "lander/LanderGeometry.h"
 #include "lander/ModuleState.h"
 
 namespace {
 
 const double kDustAltitude = 5.0;            // m, the engines raise dust below
 const double kDescentStartAltitude = 940.0;  // m, the automatic descent flies below
-const double kLidarTankMass = 1.0;           // kg, refilled every frame so the beam never runs dry
 
 }  // namespace
 
@@ -52,7 +52,7 @@ void Lander::clbkPreStep(double, double, double) {
     if (GroundContact() && feetStatus == MECH_RETRACTED) feetStatus = MECH_DEPLOYING;
 
     // 7. Lidar propellant.
-    SetPropellantMass(phLidar, kLidarTankMass);
+    SetPropellantMass(phLidar, vtal::lander::kLidarTankMass);
 
     // 8. Lidar beam: lit on even phases, dark on odd ones. The phase is
     // shared, so with two lidars on it flips twice a frame and one beam stays

@@ -107,7 +107,7 @@ void Lander::TerminalThrust() {
     s.altitude = GetAltitude();
     GetShipAirspeedVector(s.airspeed);
     GetAngularVel(s.angularVel);
-    VECTOR3 weight, horizonAirspeed;
+    VECTOR3 weight = _V(0, 0, 0), horizonAirspeed = _V(0, 0, 0);  // zeroed in case a host writes nothing
     GetWeightVector(weight);
     s.weight = Magnitude(weight);
     GetHorizonAirspeedVector(horizonAirspeed);

@@ -12,8 +12,8 @@
 namespace vtal::guidance {
 
 // Full torque of the differential throttle about each axis.
-constexpr double kPitchTorque = kEngineMaxThrust * 0.645;  // N m, front engine 0.645 m ahead
-constexpr double kBankTorque = kEngineMaxThrust * 0.5586;  // N m, rear engines 0.5586 m aside
+constexpr double kPitchTorque = kEngineMaxThrust * vtal::lander::kFrontEngineZ;  // N m, front engine's arm
+constexpr double kBankTorque = kEngineMaxThrust * vtal::lander::kRearEngineX;   // N m, rear engines' arm
 static_assert(kPitchTorque == 781.095 && kBankTorque == 676.4646, "torques of the engine layout");
 
 // The controller's inertia model: mass times these.

@@ -4,8 +4,11 @@
 #include <cmath>
 
 #include "lander/Lander.h"
+#include "lander/LanderGeometry.h"
 
 namespace {
+
+using namespace vtal::lander;
 
 // ---- body
 const double kEmptyMass = 343.0;           // kg
@@ -13,18 +16,15 @@ const double kSize = 2.0;                  // m, mean radius
 const VECTOR3 kPmi = {{0.3, 0.3, 0.2}};    // principal moments of inertia per unit mass, m^2
 const VECTOR3 kCrossSections = {{2.0, 2.0, 6.0}};  // m^2
 const double kMomentScale = 0.001;         // pitch and bank moment scale of the full flight model
-const WORD kMeshVisibleAlways = 3;
 
 // ---- propellant
 const double kMainTankMass = 67.0;  // kg
-const double kLidarTankMass = 1.0;  // kg, keeps the zero-thrust beam "thruster" alive
 const double kTankEfficiency = 1.0;
 
 // ---- thrusters
 const double kIsp = 2500.0;               // m/s
 const double kIspRef = 0.0;
 const double kPRef = 101400.0;            // Pa
-const double kEngineThrust = 1211.0;      // N, each descent engine
 const double kYawThrust = 4.5;            // N, each yaw thruster
 const double kLidarBeamThrust = 0.0;      // the beam only shows its exhaust
 
@@ -44,12 +44,6 @@ const ThrusterPlacement kYawThrusters[4] = {
     {{{0.282, 0.262, -1.012}}, {{-0.5, -0.866, 0.0}}},
 };
 
-// Front, rear left, rear right; all thrust straight up, 0.33 m below the origin.
-const VECTOR3 kEnginePos[3] = {
-    {{0.0, -0.33, 0.645}},
-    {{-0.5586, -0.33, -0.3225}},
-    {{0.5586, -0.33, -0.3225}},
-};
 const VECTOR3 kEngineDir = {{0.0, 1.0, 0.0}};
 
 // ---- flames
@@ -67,10 +61,10 @@ const VECTOR3 kEngineFlamePos[3][4] = {
 
 // The glow of an atmospheric entry.
 PARTICLESTREAMSPEC ReentryStreamSpec() {
-    PARTICLESTREAMSPEC spec = {0,   2.5, 40.0, 0.0, 0.001, 0.5, 4.0, 0.2, PARTICLESTREAMSPEC::EMISSIVE,
+    PARTICLESTREAMSPEC record = {0,   2.5, 40.0, 0.0, 0.001, 0.5, 4.0, 0.2, PARTICLESTREAMSPEC::EMISSIVE,
                                PARTICLESTREAMSPEC::LVL_PSQRT, 0.0, 1.0, PARTICLESTREAMSPEC::ATM_PLOG,
                                2.0e6, 5.0e15, nullptr};
-    return spec;
+    return record;
 }
 
 }  // namespace
@@ -116,7 +110,7 @@ void Lander::clbkSetClassCaps(FILEHANDLE) {
     SetSize(kSize);
     SetEmptyMass(kEmptyMass);
     UINT mesh = AddMesh("K_VTA/vta_lander");
-    SetMeshVisibilityMode(mesh, kMeshVisibleAlways);
+    SetMeshVisibilityMode(mesh, MESHVIS_ALWAYS);
     SetCameraOffset(_V(0.0, 1.0, -2.0));
     SetLiftCoeffFunc(LiftCoeff);
     SetTouchdownPoints(_V(0.0, -0.58, 1.0), _V(-1.0, -0.58, -1.0), _V(1.0, -0.58, -1.0));
@@ -137,7 +131,7 @@ void Lander::clbkSetClassCaps(FILEHANDLE) {
         thYaw[i] = CreateThruster(kYawThrusters[i].pos, kYawThrusters[i].dir, kYawThrust, phMain, kIsp,
                                   kIspRef, kPRef);
     for (int i = 0; i < 3; ++i)
-        thEngine[i] = CreateThruster(kEnginePos[i], kEngineDir, kEngineThrust, phMain, kIsp, kIspRef, kPRef);
+        thEngine[i] = CreateThruster(kEnginePosition[i], kEngineDir, kEngineMaxThrust, phMain, kIsp, kIspRef, kPRef);
 
     // The engines are also the pitch and bank actuators; yaw has thrusters of its own.
     thGroupList[0] = thEngine[0];

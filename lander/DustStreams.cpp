@@ -1,16 +1,14 @@
 // Dust kicked up by the descent engines near the ground: one particle stream
 // per engine, bound to that engine so the host scales it with its throttle.
 #include "lander/Lander.h"
+#include "lander/LanderGeometry.h"
 
 namespace {
 
 // Stream sources straight below each engine (same x and z), 5 m below the origin.
 const double kDustSourceHeight = -5.0;  // m, vessel frame
-const VECTOR3 kDustSource[3] = {
-    {{0.0, kDustSourceHeight, 0.645}},
-    {{-0.5586, kDustSourceHeight, -0.3225}},
-    {{0.5586, kDustSourceHeight, -0.3225}},
-};
+
+VECTOR3 DustSourceBelow(const VECTOR3 &engine) { return _V(engine.x, kDustSourceHeight, engine.z); }
 
 PARTICLESTREAMSPEC DustStreamSpec(SURFHANDLE texture) {
     PARTICLESTREAMSPEC record = {0,
@@ -39,5 +37,6 @@ PARTICLESTREAMSPEC DustStreamSpec(SURFHANDLE texture) {
 void Lander::AddDustStreams() {
     char dustTexture[] = "K_VTA/vtal_dust";
     PARTICLESTREAMSPEC dust = DustStreamSpec(oapiRegisterExhaustTexture(dustTexture));
-    for (int e = 0; e < 3; ++e) AddExhaustStream(thEngine[e], kDustSource[e], &dust);
+    for (int e = 0; e < 3; ++e)
+        AddExhaustStream(thEngine[e], DustSourceBelow(vtal::lander::kEnginePosition[e]), &dust);
 }

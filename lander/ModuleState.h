@@ -5,6 +5,10 @@
 // descent happen once per loading of the module.
 #pragma once
 
+#include <algorithm>
+#include <bitset>
+#include <cstddef>
+
 #include "host/Orbitersdk.h"
 
 namespace vtal {
@@ -30,19 +34,15 @@ extern ModuleState moduleState;
 
 }  // namespace vtal
 
-#include <algorithm>
-#include <bitset>
-#include <cstddef>
-
 namespace vtal {
 
 // The mesh-group transforms of the lander's animations. The host keeps every
 // transform by reference for as long as the vessel lives, and all landers
 // share the same ones, so they are built in place in static storage the
 // first time a lander defines its animations (one flag bit per object) and
-// are never rebuilt or destroyed while the module is loaded. They live apart
-// from moduleState so that resetting the module's values cannot touch
-// objects the host still holds.
+// are never rebuilt or destroyed while the module is loaded. They are kept
+// apart from moduleState, which the tests zero between cases.
+
 struct AnimationTransforms {
     static constexpr std::size_t kCount = 73;  // components over all eight animations
     static constexpr std::size_t kSlotSize =

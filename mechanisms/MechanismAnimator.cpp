@@ -66,15 +66,19 @@ bool StepArmJoint(int &command, double &pos, double delta) {
 
 }  // namespace
 
-void Lander::ToggleSolarPanels() {
-    solarStatus = (solarStatus == MECH_RETRACTED || solarStatus == MECH_RETRACTING) ? MECH_DEPLOYING
-                                                                                     : MECH_RETRACTING;
+namespace {
+
+// A stowed or retracting mechanism starts (or turns back) to deploy; any
+// other starts (or turns back) to retract, from wherever it stands.
+void Toggle(int &status) {
+    status = (status == MECH_RETRACTED || status == MECH_RETRACTING) ? MECH_DEPLOYING : MECH_RETRACTING;
 }
 
-void Lander::ToggleDeck() {
-    deckStatus = (deckStatus == MECH_RETRACTED || deckStatus == MECH_RETRACTING) ? MECH_DEPLOYING
-                                                                                  : MECH_RETRACTING;
-}
+}  // namespace
+
+void Lander::ToggleSolarPanels() { Toggle(solarStatus); }
+
+void Lander::ToggleDeck() { Toggle(deckStatus); }
 
 void Lander::clbkPostStep(double /*simt*/, double simdt, double /*mjd*/) {
     // The host's time only runs forward. A step length that is not a number,
