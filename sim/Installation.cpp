@@ -1,0 +1,152 @@
+#include "sim/Installation.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <strings.h>
+#include <unistd.h>
+
+#include "sim/InputError.h"
+
+namespace fs = std::filesystem;
+
+namespace vtal::sim {
+
+const char *const kDefaultScenarioName = "Lander/Descent.scn";
+
+namespace {
+
+std::string Trim(const std::string &s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    const auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+// A file name under a folder, matched without regard to case as the host's
+// file system does; empty if absent.
+std::string FindNoCase(const fs::path &folder, const std::string &relative) {
+    fs::path current = folder;
+    fs::path rel(relative);
+    std::error_code ec;
+    for (const fs::path &part : rel) {
+        fs::path exact = current / part;
+        if (fs::exists(exact, ec)) {
+            current = exact;
+            continue;
+        }
+        bool found = false;
+        if (fs::is_directory(current, ec)) {
+            for (const auto &entry : fs::directory_iterator(current, ec)) {
+                if (strcasecmp(entry.path().filename().c_str(), part.c_str()) == 0) {
+                    current = entry.path();
+                    found = true;
+                    break;
+                }
+            }
+        }
+        if (!found) return "";
+    }
+    return current.string();
+}
+
+std::string ClassFileName(std::string className) {
+    for (char &c : className)
+        if (c == '\\') c = '/';
+    return className + ".cfg";
+}
+
+double ConfigNumber(const std::string &value, const std::string &file, int line, const std::string &key) {
+    const char *begin = value.c_str();
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(begin, &end);
+    while (end && (*end == ' ' || *end == '\t')) ++end;
+    if (end == begin || *end != '\0' || !std::isfinite(v) || v < 0.0)
+        throw InputError(At(file, line, key + ": '" + value + "' is not a non-negative number"));
+    return v;
+}
+
+}  // namespace
+
+Installation::Installation(const std::string &root) : root_(root) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::path(root) / "Config" / "Vessels", ec))
+        throw InputError(At(root, 0, "not an installation (no Config/Vessels folder)"));
+}
+
+VesselClass Installation::FindClass(const std::string &className) const {
+    VesselClass vc;
+    vc.className = className;
+    const std::string path = FindNoCase(fs::path(root_) / "Config" / "Vessels", ClassFileName(className));
+    if (path.empty()) {
+        vc.known = false;
+        vc.size = kDefaultPassiveSize;
+        vc.emptyMass = kDefaultPassiveEmptyMass;
+        vc.fuelMass = kDefaultPassiveFuelMass;
+        return vc;
+    }
+    vc.configPath = path;
+    std::ifstream in(path);
+    if (!in) throw InputError(At(path, 0, "cannot be read"));
+    std::string raw;
+    int number = 0;
+    while (std::getline(in, raw)) {
+        ++number;
+        std::string line = Trim(raw.substr(0, raw.find(';')));
+        if (line.empty()) continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) throw InputError(At(path, number, "expected 'Key = Value'"));
+        const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+        if (strcasecmp(key.c_str(), "ClassName") == 0) vc.className = value;
+        else if (strcasecmp(key.c_str(), "Module") == 0) vc.module = value;
+        else if (strcasecmp(key.c_str(), "Size") == 0) vc.size = ConfigNumber(value, path, number, key);
+        else if (strcasecmp(key.c_str(), "EmptyMass") == 0) vc.emptyMass = ConfigNumber(value, path, number, key);
+        else if (strcasecmp(key.c_str(), "FuelMass") == 0) vc.fuelMass = ConfigNumber(value, path, number, key);
+        // Other keys of the real host's configuration are not modelled.
+    }
+    return vc;
+}
+
+std::string Installation::ModulePath(const std::string &module) const {
+    std::string name = module;
+    for (char &c : name)
+        if (c == '\\') c = '/';
+    for (const char *suffix : {".dll", ".so"}) {
+        const std::size_t n = std::strlen(suffix);
+        if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) name.resize(name.size() - n);
+    }
+    std::string path = FindNoCase(fs::path(root_) / "Modules", name + ".so");
+    if (path.empty()) path = FindNoCase(fs::path(root_), name + ".so");
+    if (path.empty())
+        throw InputError(At(root_, 0, "module '" + module + "' not found (looked for Modules/" + name + ".so)"));
+    return path;
+}
+
+std::string Installation::ScenarioPath(const std::string &argument) const {
+    std::error_code ec;
+    if (fs::exists(argument, ec)) return argument;
+    for (const std::string &candidate : {argument, argument + ".scn"}) {
+        const std::string found = FindNoCase(fs::path(root_) / "Scenarios", candidate);
+        if (!found.empty() && fs::is_regular_file(found, ec)) return found;
+    }
+    return argument;  // reading it reports the error
+}
+
+std::string Installation::DefaultScenario() const {
+    return (fs::path(root_) / "Scenarios" / kDefaultScenarioName).string();
+}
+
+std::string DefaultRoot() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return ".";
+    const fs::path dir = exe.parent_path();
+    if (fs::is_directory(dir / "Config" / "Vessels", ec)) return dir.string();
+    return (dir.parent_path() / "share" / "vtal").string();
+}
+
+}  // namespace vtal::sim

@@ -1,0 +1,52 @@
+// The host's installation: a folder with Modules/ (module libraries),
+// Config/Vessels/<class>.cfg (vessel classes) and Scenarios/.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vtal::sim {
+
+// A vessel class as its configuration file describes it.
+struct VesselClass {
+    std::string className;
+    std::string module;  // empty: a passive vessel
+    std::string configPath;
+    bool known = true;   // false: no configuration file; defaults apply
+    double size = 1.0;        // m
+    double emptyMass = 1000.0; // kg
+    double fuelMass = 0.0;     // kg, capacity of the one tank of a passive vessel
+};
+
+// A class with no configuration file becomes a passive vessel of these values.
+constexpr double kDefaultPassiveSize = 1.0;
+constexpr double kDefaultPassiveEmptyMass = 1000.0;
+constexpr double kDefaultPassiveFuelMass = 0.0;
+
+class Installation {
+public:
+    // Checks that the folder looks like an installation; throws InputError.
+    explicit Installation(const std::string &root);
+
+    const std::string &Root() const { return root_; }
+    // The class's configuration; unknown classes get the passive defaults.
+    // A malformed configuration file throws InputError.
+    VesselClass FindClass(const std::string &className) const;
+    // The library file of a module named in a configuration; throws if missing.
+    std::string ModulePath(const std::string &module) const;
+    // A scenario argument: a file as given, else under Scenarios/ (".scn" optional).
+    std::string ScenarioPath(const std::string &argument) const;
+    std::string DefaultScenario() const;
+
+private:
+    std::string root_;
+};
+
+// The installation next to the running program: its own folder if that holds
+// Config/Vessels, else ../share/vtal.
+std::string DefaultRoot();
+
+// Relative path of the shipped default descent inside Scenarios/.
+extern const char *const kDefaultScenarioName;
+
+}  // namespace vtal::sim

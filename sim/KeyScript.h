@@ -1,0 +1,24 @@
+// Scripted keyboard input: comma-separated "T:KEY" presses and "T1-T2:KEY"
+// holds (times in s of simulation time), "shift+KEY" for shifted keys. KEY
+// is a letter, one of [ ] ; ' or num0..num9, num+, num-, num*.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vtal::sim {
+
+struct KeyEvent {
+    double start = 0.0;  // s
+    double end = 0.0;    // s; equal to start for a press
+    int scanCode = 0;
+    bool shift = false;
+    bool hold = false;
+};
+
+// Scan code of a key name, or -1.
+int ScanCodeOf(const std::string &name);
+// Parses a script; throws InputError naming the bad item.
+std::vector<KeyEvent> ParseKeyScript(const std::string &script);
+
+}  // namespace vtal::sim

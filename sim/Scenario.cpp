@@ -1,0 +1,249 @@
+#include "sim/Scenario.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+#include "sim/InputError.h"
+
+namespace vtal::sim {
+namespace {
+
+std::string Trim(const std::string &s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    const auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool Is(const std::string &line, const char *word) { return strcasecmp(line.c_str(), word) == 0; }
+
+std::string FirstWord(const std::string &line) { return line.substr(0, line.find_first_of(" \t")); }
+
+std::string Rest(const std::string &line) {
+    const auto sp = line.find_first_of(" \t");
+    return sp == std::string::npos ? "" : Trim(line.substr(sp));
+}
+
+class Reader {
+public:
+    Reader(const std::string &text, const std::string &path) : path_(path) {
+        std::istringstream in(text);
+        std::string raw;
+        while (std::getline(in, raw)) lines_.push_back(raw);
+    }
+
+    Scenario Read() {
+        scn_.path = path_;
+        while (next_ < lines_.size()) {
+            const int number = static_cast<int>(next_) + 1;
+            const std::string line = Trim(lines_[next_++]);
+            if (line.empty() || line[0] == ';') continue;
+            if (Is(line, "BEGIN_DESC")) {
+                ReadDescription(number);
+            } else if (Is(line, "BEGIN_ENVIRONMENT")) {
+                ReadEnvironment(number);
+            } else if (Is(line, "BEGIN_FOCUS")) {
+                ReadFocus(number);
+            } else if (Is(line, "BEGIN_SHIPS")) {
+                ReadShips(number);
+            } else if (line.size() > 6 && strncasecmp(line.c_str(), "BEGIN_", 6) == 0) {
+                CarrySection(line, number);
+            } else {
+                if (!outsideWarned_)
+                    scn_.warnings.push_back(At(path_, number, "text outside any section ignored (here and below)"));
+                outsideWarned_ = true;
+            }
+        }
+        if (scn_.vessels.empty() && scn_.carriedVessels.empty())
+            throw InputError(At(path_, 0, "no vessels (no BEGIN_SHIPS section with a vessel block)"));
+        ChooseBody();
+        ChooseFocus();
+        return std::move(scn_);
+    }
+
+private:
+    // Lines up to the end marker; throws if the file ends first.
+    std::vector<ScenarioLine> Until(const char *end, int beginLine, const std::string &what) {
+        std::vector<ScenarioLine> out;
+        while (next_ < lines_.size()) {
+            const int number = static_cast<int>(next_) + 1;
+            const std::string line = Trim(lines_[next_++]);
+            if (Is(line, end)) return out;
+            out.push_back({line, number});
+        }
+        throw InputError(At(path_, beginLine, what + " has no " + end));
+    }
+
+    void ReadDescription(int number) {
+        // Description text is kept verbatim (untrimmed).
+        const std::size_t first = next_;
+        Until("END_DESC", number, "BEGIN_DESC");
+        for (std::size_t i = first; i + 1 < next_; ++i) {
+            std::string raw = lines_[i];
+            if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+            scn_.description.push_back(raw);
+        }
+    }
+
+    void ReadEnvironment(int number) {
+        for (const ScenarioLine &l : Until("END_ENVIRONMENT", number, "BEGIN_ENVIRONMENT")) {
+            if (l.text.empty() || l.text[0] == ';') continue;
+            const std::string key = FirstWord(l.text);
+            if (Is(key, "System")) {
+                scn_.system = Rest(l.text);
+            } else if (Is(key, "Date")) {
+                ReadDate(l);
+            } else {
+                WarnOnce(scn_.warnings, path_ + ": environment line '" + key + "' is not modelled; ignored");
+            }
+        }
+    }
+
+    void ReadDate(const ScenarioLine &l) {
+        std::istringstream in(Rest(l.text));
+        std::string kind, value;
+        in >> kind >> value;
+        double date = 0.0;
+        if (!ParseFiniteNumber(value, date))
+            throw InputError(At(path_, l.number, "Date: '" + value + "' is not a number"));
+        if (Is(kind, "MJD")) {
+            scn_.mjd = date;
+        } else if (Is(kind, "JD")) {
+            scn_.mjd = date - 2400000.5;
+        } else {
+            WarnOnce(scn_.warnings, At(path_, l.number, "Date " + kind + " is not modelled; the default date is used"));
+        }
+    }
+
+    void ReadFocus(int number) {
+        for (const ScenarioLine &l : Until("END_FOCUS", number, "BEGIN_FOCUS")) {
+            if (Is(FirstWord(l.text), "Ship")) scn_.focus = Rest(l.text);
+        }
+    }
+
+    void CarrySection(const std::string &begin, int number) {
+        // "BEGIN_MFD Left" ends with "END_MFD".
+        const std::string kind = FirstWord(begin).substr(6);
+        const std::string end = "END_" + kind;
+        std::string raw = begin + "\n";
+        for (const ScenarioLine &l : Until(end.c_str(), number, begin)) raw += "  " + l.text + "\n";
+        raw += end + "\n";
+        scn_.carriedSections.push_back(raw);
+        WarnOnce(scn_.warnings, path_ + ": section BEGIN_" + kind + " is not modelled; carried unchanged");
+    }
+
+    void ReadShips(int number) {
+        while (true) {
+            if (next_ >= lines_.size()) throw InputError(At(path_, number, "BEGIN_SHIPS has no END_SHIPS"));
+            const int header = static_cast<int>(next_) + 1;
+            const std::string line = Trim(lines_[next_++]);
+            if (line.empty() || line[0] == ';') continue;
+            if (Is(line, "END_SHIPS")) return;
+            ReadVessel(line, header);
+        }
+    }
+
+    void ReadVessel(const std::string &header, int number) {
+        VesselBlock block;
+        block.line = number;
+        const auto colon = header.find(':');
+        block.name = Trim(header.substr(0, colon));
+        block.className = colon == std::string::npos ? block.name : Trim(header.substr(colon + 1));
+        if (block.name.empty() || block.className.empty() || block.name.find_first_of(" \t") != std::string::npos)
+            throw InputError(At(path_, number, "'" + header + "' is not a vessel header (name:class)"));
+        for (const VesselBlock &other : scn_.vessels)
+            if (other.name == block.name) throw InputError(At(path_, number, "a second vessel named '" + block.name + "'"));
+        if (colon == std::string::npos)
+            WarnOnce(scn_.warnings, path_ + ": vessel written without a class; its name is taken as its class");
+
+        while (true) {
+            if (next_ >= lines_.size())
+                throw InputError(At(path_, number, "vessel block '" + block.name + "' has no END"));
+            const int lineNo = static_cast<int>(next_) + 1;
+            const std::string line = Trim(lines_[next_]);
+            if (Is(line, "END_SHIPS"))
+                throw InputError(At(path_, number, "vessel block '" + block.name + "' has no END"));
+            ++next_;
+            if (Is(line, "END")) break;
+            if (line.empty()) continue;
+            const LineResult r = ParseStandardLine(line, block.status);
+            if (!r.error.empty()) throw InputError(At(path_, lineNo, r.error));
+            if (r.kind == LineKind::Carried && r.key != "BASE")
+                WarnOnce(scn_.warnings, path_ + ": vessel line " + r.key + " is not modelled; carried unchanged");
+            block.lines.push_back({line, lineNo});
+        }
+        if (block.status.kind == StandardStatus::Kind::Unset)
+            throw InputError(At(path_, number, "vessel block '" + block.name + "' has no STATUS line"));
+        scn_.vessels.push_back(std::move(block));
+    }
+
+    static std::string RawBlock(const VesselBlock &b) {
+        std::string raw = b.name + ":" + b.className + "\n";
+        for (const ScenarioLine &l : b.lines) raw += "  " + l.text + "\n";
+        return raw + "END\n";
+    }
+
+    void LeaveOut(std::size_t i, const std::string &why) {
+        const VesselBlock &b = scn_.vessels[i];
+        scn_.warnings.push_back(At(path_, b.line, "vessel '" + b.name + "' " + why + "; left out and carried unchanged"));
+        scn_.carriedVessels.push_back(RawBlock(b));
+        scn_.vessels.erase(scn_.vessels.begin() + static_cast<long>(i));
+    }
+
+    // The central body: the focus vessel's, else the first vessel's that the host models.
+    void ChooseBody() {
+        for (const VesselBlock &b : scn_.vessels)
+            if (b.name == scn_.focus && FindBody(b.status.body)) scn_.body = FindBody(b.status.body);
+        for (const VesselBlock &b : scn_.vessels)
+            if (!scn_.body && FindBody(b.status.body)) scn_.body = FindBody(b.status.body);
+        if (!scn_.body) throw InputError(At(path_, 0, "no vessel about a body this host models (Moon or Mars)"));
+        for (std::size_t i = scn_.vessels.size(); i-- > 0;) {
+            const StandardStatus &st = scn_.vessels[i].status;
+            if (!FindBody(st.body) || FindBody(st.body) != scn_.body)
+                LeaveOut(i, "is about " + st.body + ", not " + scn_.body->name);
+            else if (st.kind == StandardStatus::Kind::Flying && !st.hasRpos)
+                LeaveOut(i, "is in free flight without RPOS");
+        }
+        if (scn_.vessels.empty()) throw InputError(At(path_, 0, "no vessel that this host can place"));
+    }
+
+    void ChooseFocus() {
+        for (const VesselBlock &b : scn_.vessels)
+            if (b.name == scn_.focus) return;
+        if (!scn_.focus.empty())
+            scn_.warnings.push_back(path_ + ": focus vessel '" + scn_.focus + "' not found; the first vessel has the focus");
+        scn_.focus = scn_.vessels.front().name;
+    }
+
+    std::string path_;
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
+    bool outsideWarned_ = false;
+    Scenario scn_;
+};
+
+}  // namespace
+
+void WarnOnce(std::vector<std::string> &warnings, const std::string &message) {
+    if (std::find(warnings.begin(), warnings.end(), message) == warnings.end()) warnings.push_back(message);
+}
+
+Scenario ParseScenarioText(const std::string &text, const std::string &path) {
+    return Reader(text, path).Read();
+}
+
+Scenario ReadScenarioFile(const std::string &path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) throw InputError(At(path, 0, "cannot be read (no such file)"));
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError(At(path, 0, "cannot be read"));
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw InputError(At(path, 0, "cannot be read"));
+    return ParseScenarioText(text.str(), path);
+}
+
+}  // namespace vtal::sim

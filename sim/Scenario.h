@@ -1,0 +1,51 @@
+// Scenario files in the host's format: the description, the environment
+// (system and date), the focus vessel and one block per vessel. Reading
+// checks the whole file before anything is created; what the host does not
+// model is carried and written back unchanged.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/CentralBody.h"
+#include "sim/StandardState.h"
+
+namespace vtal::sim {
+
+// Date of a scenario without a Date line: 2000 Jan 1 12:00 (MJD 51544.5).
+constexpr double kDefaultMjd = 51544.5;
+
+struct ScenarioLine {
+    std::string text;  // trimmed
+    int number = 0;    // line number in the file
+};
+
+struct VesselBlock {
+    std::string name;
+    std::string className;
+    int line = 0;
+    std::vector<ScenarioLine> lines;
+    StandardStatus status;  // the standard lines, as read when the file was checked
+};
+
+struct Scenario {
+    std::string path;
+    std::vector<std::string> description;
+    std::string system = "Sol";
+    double mjd = kDefaultMjd;
+    std::string focus;
+    const CentralBody *body = nullptr;
+    std::vector<VesselBlock> vessels;
+    std::vector<std::string> carriedSections;  // raw text of sections the host does not model
+    std::vector<std::string> carriedVessels;   // raw blocks of vessels left out
+    std::vector<std::string> warnings;         // one per kind of thing ignored
+};
+
+// Reads and checks a scenario file; throws InputError naming file, line and problem.
+Scenario ReadScenarioFile(const std::string &path);
+Scenario ParseScenarioText(const std::string &text, const std::string &path);
+
+// Adds a warning unless one of the same kind was given.
+void WarnOnce(std::vector<std::string> &warnings, const std::string &message);
+
+}  // namespace vtal::sim

@@ -1,0 +1,151 @@
+// A vessel as the flight host keeps it: what its module (or its
+// configuration) defined, and its flight state. Handles handed to a module
+// are the addresses of these records, which stay put for the vessel's life.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Orbitersdk.h"
+#include "sim/SimMath.h"
+
+namespace vtal::sim {
+
+struct Vessel;
+class ModuleLibrary;
+
+// Thruster group types the host drives by number (THGROUP_MAIN .. THGROUP_ATT_BACK).
+constexpr int kGroupTypes = 15;
+// Navigation modes 1..6, kept as bit (1 << mode).
+constexpr int kFirstNavmode = 1;
+constexpr int kLastNavmode = 6;
+
+struct Tank {
+    Vessel *owner = nullptr;
+    double maxMass = 0.0;  // kg
+    double mass = 0.0;     // kg, kept within [0, maxMass]
+    double efficiency = 1.0;
+};
+
+struct Thruster {
+    Vessel *owner = nullptr;
+    Vec3 pos = Vec3::Zero();  // vessel frame, m
+    Vec3 dir = Vec3::UnitY(); // unit thrust direction
+    double maxThrust = 0.0;   // N in vacuum
+    Tank *tank = nullptr;
+    double isp0 = 0.0, ispRef = 0.0, pRef = 101.4e3;
+    double level = 0.0;      // permanent level, [0, 1]
+    double override = 0.0;   // added for the current step only
+    double effective = 0.0;  // level applied in the last step
+};
+
+struct ThrusterGroup {
+    int type = 0;
+    std::vector<Thruster *> members;
+    double largestMoment = 0.0;  // |sum (dir * maxThrust) x pos|, N m
+    double lastLevel = 0.0;      // mean effective level in the last step
+};
+
+struct AnimationComponent {
+    unsigned animation = 0;
+    double state0 = 0.0, state1 = 1.0;
+    MGROUP_TRANSFORM *transform = nullptr;  // the module's object, kept by reference
+    AnimationComponent *parent = nullptr;
+};
+
+struct Animation {
+    double initialState = 0.0;  // the state in which the mesh is modelled
+    double state = 0.0;
+    std::vector<AnimationComponent *> components;
+};
+
+struct ExhaustRecord {
+    Thruster *thruster = nullptr;
+    double length = 0.0, width = 0.0;
+    bool placedByThruster = true;
+    Vec3 pos = Vec3::Zero(), dir = Vec3::Zero();
+    SURFHANDLE texture = nullptr;
+};
+
+struct StreamRecord {
+    Thruster *thruster = nullptr;  // null for the re-entry stream
+    Vec3 pos = Vec3::Zero();
+    PARTICLESTREAMSPEC spec{};
+    double createdAt = 0.0;
+};
+
+struct MeshRecord {
+    std::string name;
+    Vec3 offset = Vec3::Zero();
+    WORD visibility = MESHVIS_EXTERNAL;
+};
+
+// Everything the vessel's definition sets: by the module in clbkSetClassCaps,
+// or from the configuration file for a passive vessel.
+struct VesselDefinition {
+    double size = 1.0;          // radius, m
+    double emptyMass = 1000.0;  // kg
+    Vec3 pmi = Vec3(0.5, 0.5, 0.5);             // m^2
+    Vec3 crossSections = Vec3(1.0, 1.0, 1.0);   // m^2
+    double cwZPos = 0.0, cwZNeg = 0.0, cwX = 0.0, cwY = 0.0;
+    Vec3 rotDrag = Vec3::Zero();
+    double frictionLng = 0.5, frictionLat = 0.5;
+    double pitchMomentScale = 0.0, bankMomentScale = 0.0, trimScale = 0.0;
+    Vec3 cameraOffset = Vec3::Zero();
+    double (*liftCoeff)(double) = nullptr;
+    std::array<Vec3, 3> touchdown{Vec3(0, -0.5, 0.5), Vec3(-0.5, -0.5, -0.5), Vec3(0.5, -0.5, -0.5)};
+};
+
+struct Vessel {
+    std::string name;
+    std::string className;
+    VESSEL2 *object = nullptr;          // the module's vessel; null for a passive vessel
+    ModuleLibrary *module = nullptr;
+    int flightModel = 1;
+
+    VesselDefinition def;
+    std::vector<std::unique_ptr<Tank>> tanks;
+    std::vector<std::unique_ptr<Thruster>> thrusters;
+    std::vector<std::unique_ptr<ThrusterGroup>> groups;
+    std::array<ThrusterGroup *, kGroupTypes> groupByType{};
+    std::vector<Animation> animations;
+    std::vector<std::unique_ptr<AnimationComponent>> components;  // in creation order
+    std::vector<MeshRecord> meshes;
+    std::vector<ExhaustRecord> exhausts;
+    std::vector<StreamRecord> streams;
+
+    // Flight state, in the global frame unless said otherwise.
+    Vec3 pos = Vec3::Zero();
+    Vec3 vel = Vec3::Zero();
+    Quat attitude = Quat::Identity();  // vessel -> global
+    Vec3 omega = Vec3::Zero();         // body rates in the vessel frame, host convention
+    unsigned navmodes = 0;
+    std::array<double, kGroupTypes> keyOverride{};  // held keys, applied in the next step
+
+    // Surface contact, evaluated after each integration and applied in the next.
+    Vec3 contactForce = Vec3::Zero();    // global, N
+    Vec3 contactTorque = Vec3::Zero();   // vessel frame, N m
+    bool groundContact = false;
+
+    // Standard scenario lines the host carries but does not model, written back on save.
+    std::vector<std::string> carriedLines;
+
+    double PropellantMass() const {
+        double m = 0.0;
+        for (const auto &t : tanks) m += t->mass;
+        return m;
+    }
+    double Mass() const { return def.emptyMass + PropellantMass(); }
+    Mat3 Rotation() const { return attitude.toRotationMatrix(); }
+    bool NavmodeOn(int mode) const { return (navmodes >> mode) & 1u; }
+    ThrusterGroup *Group(int type) const {
+        return type >= 0 && type < kGroupTypes ? groupByType[type] : nullptr;
+    }
+};
+
+inline OBJHANDLE HandleOf(Vessel *v) { return static_cast<OBJHANDLE>(v); }
+inline Vessel *VesselOf(OBJHANDLE h) { return static_cast<Vessel *>(h); }
+
+}  // namespace vtal::sim
