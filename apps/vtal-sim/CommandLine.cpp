@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "montecarlo/Command.h"
 #include "sim/Flight.h"
 #include "sim/InputError.h"
 
@@ -13,7 +14,8 @@ namespace {
 
 const char *const kDescription =
     "Flies vessel modules in a headless stand-in of the host simulator. Without a scenario it\n"
-    "flies the shipped default descent of the lander and prints a short report.";
+    "flies the shipped default descent of the lander and prints a short report.\n"
+    "Landing campaigns from dispersed starts: vtal-sim montecarlo --help.";
 
 const char *const kKeysHelp =
     "Scripted keys: comma-separated T:KEY presses and T1-T2:KEY holds (s), shift+KEY for shifted keys; "
@@ -22,6 +24,8 @@ const char *const kKeysHelp =
 }  // namespace
 
 int RunCommandLine(int argc, char **argv) {
+    // Landing campaigns have a command line of their own.
+    if (argc > 1 && std::string(argv[1]) == "montecarlo") return montecarlo::RunMonteCarloCommand(argc - 1, argv + 1);
     sim::RunOptions o;
     CLI::App app(kDescription, "vtal-sim");
     app.add_option("scenario", o.scenario, "Scenario file, or its name under the installation's Scenarios/");

@@ -1,0 +1,112 @@
+// The flight host's speed: frames per second and the real-time factor of the
+// default descent, flown headless and quiet, and the Monte-Carlo throughput
+// in descents per second per core. Rates are taken against wall-clock time,
+// measured here around the timed loop: a campaign's work is done in child
+// processes, whose time the benchmark library's CPU clock does not see.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "montecarlo/Campaign.h"
+#include "sim/Flight.h"
+#include "sim/Installation.h"
+#include "sim/Scenario.h"
+#include "sim/World.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+const char *Root() { return VTAL_BENCH_ROOT; }
+
+// The whole default descent as `vtal-sim --quiet` flies it: installation and
+// scenario read, module loaded, flown until the lander has rested, reported.
+void BM_DefaultDescent(benchmark::State &state) {
+    std::ostringstream discarded;
+    vtal::sim::RunOptions o;
+    o.root = Root();
+    o.quiet = true;
+    o.progress = false;
+    o.out = &discarded;
+    o.err = &discarded;
+    double simulated = 0.0, frames = 0.0;
+    const Clock::time_point start = Clock::now();
+    for (auto _ : state) {
+        const vtal::sim::RunResult r = vtal::sim::Fly(o);
+        simulated += r.endTime;
+        frames += static_cast<double>(r.frames);
+    }
+    const double wall = Seconds(Clock::now() - start);
+    state.counters["frames_per_second"] = frames / wall;
+    state.counters["real_time_factor"] = simulated / wall;
+    state.counters["simulated_s"] = simulated / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_DefaultDescent)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The frame loop alone: the world is created outside the timing, then
+// stepped for as many frames as the default descent takes.
+void BM_DefaultDescentFrames(benchmark::State &state) {
+    const vtal::sim::Installation installation(Root());
+    const vtal::sim::Scenario scenario = vtal::sim::ReadScenarioFile(installation.DefaultScenario());
+    vtal::sim::WorldOptions wo;
+    wo.dt = vtal::sim::kDefaultDt;
+    const long frames = static_cast<long>(state.range(0));
+    double wall = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto world = std::make_unique<vtal::sim::World>(scenario, installation, wo);
+        state.ResumeTiming();
+        const Clock::time_point start = Clock::now();
+        for (long i = 0; i < frames; ++i) world->Step();
+        wall += Seconds(Clock::now() - start);
+        state.PauseTiming();
+        world.reset();
+        state.ResumeTiming();
+    }
+    const double total = static_cast<double>(frames) * static_cast<double>(state.iterations());
+    state.counters["frames_per_second"] = total / wall;
+    state.counters["real_time_factor"] = total * wo.dt / wall;
+}
+// 80 s of the default descent: to touchdown and ten seconds at rest.
+BENCHMARK(BM_DefaultDescentFrames)->Arg(4800)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A campaign of the default dispersions, each run in its own process with
+// the module freshly loaded; the argument is the number of processes.
+void BM_MonteCarloCampaign(benchmark::State &state) {
+    const int jobs = static_cast<int>(state.range(0));
+    const long runs = 200L * jobs;
+    vtal::montecarlo::CampaignOptions options;
+    options.root = Root();
+    options.runs = runs;
+    options.jobs = jobs;
+    const vtal::montecarlo::CampaignSetup setup = vtal::montecarlo::PrepareCampaign(options);
+    double wall = 0.0;
+    long flown = 0;
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        const std::vector<vtal::montecarlo::RunRecord> records = vtal::montecarlo::RunCampaign(setup, nullptr);
+        wall += Seconds(Clock::now() - start);
+        for (const vtal::montecarlo::RunRecord &r : records) {
+            if (r.outcome != vtal::montecarlo::Outcome::Error) continue;
+            state.SkipWithError(r.failure);
+            return;
+        }
+        flown += static_cast<long>(records.size());
+    }
+    const double perSecond = static_cast<double>(flown) / wall;
+    state.counters["descents_per_second"] = perSecond;
+    state.counters["descents_per_second_per_core"] = perSecond / jobs;
+    state.counters["s_per_10000_runs"] = 10000.0 / perSecond;
+}
+BENCHMARK(BM_MonteCarloCampaign)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();

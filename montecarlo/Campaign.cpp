@@ -1,0 +1,253 @@
+#include "montecarlo/Campaign.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "montecarlo/ProcessPool.h"
+#include "montecarlo/PropellantBound.h"
+#include "montecarlo/Random.h"
+#include "montecarlo/StartState.h"
+#include "sim/Flight.h"
+#include "sim/FlightState.h"
+#include "sim/InputError.h"
+#include "sim/Installation.h"
+#include "sim/Scenario.h"
+
+namespace vtal::montecarlo {
+
+namespace {
+
+// A run without touchdown ends where the flight host stops waiting for one.
+constexpr Thresholds kDefaultThresholdValues{};
+static_assert(kDefaultThresholdValues.timeLimit == sim::kDefaultTimeLimit,
+              "the timeout is the flight host's limit on a flight");
+
+const char *const kCrashNoticeText = "Crash";  // how the module's crash notice begins
+const double kMaxDt = 1.0;                     // s, as the flight host allows
+
+std::string ReadWholeFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw sim::InputError(sim::At(path, 0, "cannot read the scenario"));
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteWholeFile(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// The lowest point of the lander below its origin: what it stands on.
+double FeetBelowOrigin(const sim::Vessel &v) {
+    double lowest = 0.0;
+    for (const sim::Vec3 &p : v.def.touchdown) lowest = std::min(lowest, p.y());
+    return -lowest;
+}
+
+double LeastPropellant(const sim::Vessel &v, const sim::CentralBody &body) {
+    BoundInput in;
+    in.height = sim::Altitude(v, body) - FeetBelowOrigin(v);
+    in.sinkSpeed = -sim::VerticalSpeed(v);
+    const double r = v.pos.norm();
+    in.gravity = body.gm / (r * r);
+    in.startMass = v.Mass();
+    if (const sim::ThrusterGroup *main = v.Group(THGROUP_MAIN)) {
+        for (const sim::Thruster *t : main->members) {
+            in.maxThrust += t->maxThrust;
+            in.exhaustVelocity = t->isp0;
+        }
+    }
+    return MinimumPropellant(in);
+}
+
+// Angle between two positions seen from the body's centre, times its radius.
+double SurfaceDistance(const sim::Vec3 &a, const sim::Vec3 &b, double radius) {
+    const double angle = std::atan2(a.cross(b).norm(), a.dot(b));
+    return angle * radius;
+}
+
+void CopyFailure(RunRecord &r, const std::string &message) {
+    std::snprintf(r.failure, sizeof r.failure, "%s", message.c_str());
+}
+
+// Follows a run frame by frame for what the flight host does not keep: the
+// main tank running dry before touchdown, and the state at touchdown.
+class RunObserver {
+public:
+    explicit RunObserver(RunRecord &record) : r_(record) {}
+
+    void start(sim::World &world, const std::string &scenarioPath) {
+        sim::Vessel &v = *world.Focus();
+        r_.clamped = ApplyDraw(v, world.Body(), r_.draw);
+        r_.start = ReadStart(v, world.Body());
+        r_.propellantBound = LeastPropellant(v, world.Body());
+        startPos_ = v.pos;
+        tank_ = MainTank(v);
+        startPropellant_ = tank_ ? tank_->mass : 0.0;
+        focus_ = v.name;
+        if (!scenarioPath.empty()) WriteWholeFile(scenarioPath, world.SaveScenario());
+    }
+
+    void frame(sim::World &world) {
+        if (touched_) return;
+        const sim::Vessel &v = *world.Focus();
+        const sim::Touchdown &t = world.TouchdownOf(v);
+        if (!t.happened) {
+            if (tank_ && tank_->mass <= 0.0) r_.ranDry = true;
+            return;
+        }
+        touched_ = true;
+        r_.touchdownTime = t.time;
+        r_.touchdownSinkSpeed = -t.verticalSpeed;
+        r_.touchdownHorizontalSpeed = t.horizontalSpeed;
+        r_.touchdownPitch = t.pitchDeg;
+        r_.touchdownBank = t.bankDeg;
+        r_.touchdownTilt = Tilt(v);
+        r_.drift = SurfaceDistance(startPos_, v.pos, world.Body().radius);
+        r_.propellantUsed = startPropellant_ - (tank_ ? tank_->mass : 0.0);
+    }
+
+    void finish(const sim::RunResult &result, const Thresholds &thresholds) {
+        r_.endTime = result.endTime;
+        if (!touched_) r_.touchdownTime = result.endTime;
+        for (const sim::AnnotationSummary &a : result.annotations)
+            r_.crashNotice = r_.crashNotice || a.text.rfind(kCrashNoticeText, 0) == 0;
+        for (const sim::VesselSummary &s : result.vessels)
+            if (s.name == focus_)
+                r_.finalTilt = std::acos(std::clamp(std::cos(s.pitchDeg * sim::kRadPerDeg) *
+                                                        std::cos(s.bankDeg * sim::kRadPerDeg),
+                                                    -1.0, 1.0)) /
+                               sim::kRadPerDeg;
+        Observation o;
+        o.touchedDown = touched_;
+        o.crashNotice = r_.crashNotice;
+        o.ranDryBeforeTouchdown = r_.ranDry;
+        o.touchdownSinkSpeed = r_.touchdownSinkSpeed;
+        o.touchdownHorizontalSpeed = r_.touchdownHorizontalSpeed;
+        o.touchdownPitch = r_.touchdownPitch;
+        o.touchdownBank = r_.touchdownBank;
+        o.finalTilt = r_.finalTilt;
+        r_.outcome = Classify(o, thresholds);
+    }
+
+private:
+    RunRecord &r_;
+    sim::Vec3 startPos_ = sim::Vec3::Zero();
+    sim::Tank *tank_ = nullptr;
+    double startPropellant_ = 0.0;
+    bool touched_ = false;
+    std::string focus_;
+};
+
+// A run must load its modules afresh, or their shared state would be that
+// of whatever this process flew before.
+void CheckModulesNotLoaded(const CampaignSetup &setup) {
+    for (const std::string &path : setup.modulePaths) {
+        void *loaded = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!loaded) continue;
+        dlclose(loaded);
+        throw std::logic_error("the module " + path + " is loaded in this process already; a run needs it freshly loaded");
+    }
+}
+
+RunRecord BlankRecord(const CampaignSetup &setup, long index) {
+    RunRecord r;
+    r.index = index;
+    r.seed = RunSeed(setup.options.seed, static_cast<std::uint64_t>(index));
+    r.draw = DrawStart(setup.options.dispersions, r.seed);
+    return r;
+}
+
+// Runs task in child processes and gathers the records by run.
+std::vector<RunRecord> FlyInChildren(const CampaignSetup &setup, const std::vector<long> &indices, int jobs,
+                                     const std::string &scenarioPath,
+                                     const std::function<void(long)> &progress) {
+    std::vector<RunRecord> records(indices.size());
+    long done = 0;
+    RunInChildProcesses(
+        static_cast<long>(indices.size()), jobs, sizeof(RunRecord),
+        [&](long slot, void *out) {
+            const RunRecord r = FlyRun(setup, indices[static_cast<std::size_t>(slot)], scenarioPath);
+            std::memcpy(out, &r, sizeof r);
+        },
+        [&](long slot, const void *bytes, const TaskOutcome &outcome) {
+            RunRecord &r = records[static_cast<std::size_t>(slot)];
+            if (outcome.ok) {
+                std::memcpy(&r, bytes, sizeof r);
+            } else {
+                r = BlankRecord(setup, indices[static_cast<std::size_t>(slot)]);
+                r.outcome = Outcome::Error;
+                CopyFailure(r, outcome.failure);
+            }
+            if (progress) progress(++done);
+        });
+    return records;
+}
+
+}  // namespace
+
+CampaignSetup PrepareCampaign(const CampaignOptions &options) {
+    if (options.runs < 1) throw sim::InputError("--runs must be at least 1");
+    if (options.jobs < 0) throw sim::InputError("--jobs must be at least 1");
+    if (!std::isfinite(options.dt) || options.dt <= 0.0 || options.dt > kMaxDt)
+        throw sim::InputError("--dt must be a number of seconds above 0 and at most 1");
+    CampaignSetup setup;
+    setup.options = options;
+    if (setup.options.jobs == 0) setup.options.jobs = AvailableCores();
+    setup.root = options.root.empty() ? sim::DefaultRoot() : options.root;
+    const sim::Installation installation(setup.root);
+    setup.scenarioPath =
+        options.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(options.scenario);
+    setup.scenarioText = ReadWholeFile(setup.scenarioPath);
+    const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
+    if (scenario.vessels.empty()) throw sim::InputError(sim::At(setup.scenarioPath, 0, "the scenario holds no vessel"));
+    for (const sim::VesselBlock &block : scenario.vessels) {
+        const sim::VesselClass vc = installation.FindClass(block.className);
+        if (vc.module.empty()) continue;
+        const std::string path = installation.ModulePath(vc.module);
+        if (std::find(setup.modulePaths.begin(), setup.modulePaths.end(), path) == setup.modulePaths.end())
+            setup.modulePaths.push_back(path);
+    }
+    return setup;
+}
+
+RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath) {
+    CheckModulesNotLoaded(setup);
+    RunRecord record = BlankRecord(setup, index);
+    RunObserver observer(record);
+    std::ostringstream discarded;
+    sim::RunOptions o;
+    o.root = setup.root;
+    o.scenario = setup.scenarioPath;
+    o.scenarioText = setup.scenarioText;
+    o.dt = setup.options.dt;
+    o.quiet = true;
+    o.progress = false;
+    o.out = &discarded;
+    o.err = &discarded;
+    o.onStart = [&](sim::World &world) { observer.start(world, scenarioPath); };
+    o.onFrame = [&](sim::World &world) { observer.frame(world); };
+    const sim::RunResult result = sim::Fly(o);
+    observer.finish(result, setup.options.thresholds);
+    return record;
+}
+
+std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
+    std::vector<long> indices(static_cast<std::size_t>(setup.options.runs));
+    for (long i = 0; i < setup.options.runs; ++i) indices[static_cast<std::size_t>(i)] = i;
+    return FlyInChildren(setup, indices, setup.options.jobs, "", progress);
+}
+
+RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath) {
+    return FlyInChildren(setup, {index}, 1, scenarioPath, nullptr).front();
+}
+
+}  // namespace vtal::montecarlo

@@ -1,0 +1,60 @@
+// A Monte-Carlo landing campaign: many descents from dispersed starts of one
+// scenario, each flown by the flight host in a process of its own with the
+// module freshly loaded, and each reproducible alone from the campaign seed
+// and its index.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "montecarlo/Dispersion.h"
+#include "montecarlo/Outcome.h"
+#include "montecarlo/RunRecord.h"
+
+namespace vtal::montecarlo {
+
+struct CampaignOptions {
+    std::string root;      // installation; empty: next to the program
+    std::string scenario;  // file or name under Scenarios/; empty: the default descent
+    long runs = 1000;
+    std::uint64_t seed = 1;
+    int jobs = 0;          // processes at a time; 0: one per available core
+    double dt = 1.0 / 60.0;  // s, frame step
+    DispersionSet dispersions = DefaultDispersions();
+    Thresholds thresholds = DefaultThresholds();
+};
+
+// Limits that every start is brought within (the run records which were).
+constexpr double kMinStartAltitude = 2.0;     // m: the feet stand 0.58 m below the origin
+constexpr double kMaxStartPitch = 89.0;       // deg either way: beyond, pitch and heading lose meaning
+
+// The scenario a campaign flies, read and checked once before any run.
+struct CampaignSetup {
+    CampaignOptions options;
+    std::string root;          // resolved installation folder
+    std::string scenarioPath;  // resolved scenario file
+    std::string scenarioText;  // its contents, flown by every run
+    std::vector<std::string> modulePaths;  // the module libraries its vessels load
+};
+
+// Reads and checks the installation and the scenario; throws sim::InputError.
+CampaignSetup PrepareCampaign(const CampaignOptions &options);
+
+// Flies run `index` in this process. The module must not be loaded here yet
+// (its shared state would carry over from whatever ran before): call it in a
+// fresh process, as RunCampaign does. Throws std::logic_error if a module of
+// the scenario is loaded already. If `scenarioPath` is not empty, the run's
+// dispersed start is written there as an ordinary scenario.
+RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath = "");
+
+// Flies every run, `jobs` processes at a time, and returns the records in
+// run order. progress(done) is called as runs finish.
+std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long done)> &progress);
+
+// Flies one run in a child process and returns its record; writes its start
+// as a scenario to `scenarioPath` unless that is empty.
+RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath);
+
+}  // namespace vtal::montecarlo

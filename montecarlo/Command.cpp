@@ -1,0 +1,220 @@
+#include "montecarlo/Command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "montecarlo/Campaign.h"
+#include "montecarlo/Progress.h"
+#include "montecarlo/Report.h"
+#include "sim/InputError.h"
+#include "sim/Outputs.h"
+
+namespace vtal::montecarlo {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadInput = 2;
+
+const char *const kDescription =
+    "Flies many descents of the lander from dispersed starts of one scenario (the default descent\n"
+    "unless one is given), each in a process of its own with the module freshly loaded, and reports\n"
+    "from which starts it lands. Any run can be flown again alone with --seed S --replay I.";
+
+std::string DispersionHelp() {
+    std::string text =
+        "Dispersions (--disperse NAME=DIST, repeatable; DIST is uniform:LO:HI, normal:SIGMA,\n"
+        "normal:MEAN:SIGMA or none). All but the horizontal velocity are offsets from the scenario's\n"
+        "start; a horizontal velocity of the drawn speed and direction is added to the scenario's.\n"
+        "A --dispersions FILE.json names quantities the same way, e.g.\n"
+        "  {\"altitude\": {\"distribution\": \"uniform\", \"min\": -100, \"max\": 100},\n"
+        "   \"pitch\": {\"distribution\": \"normal\", \"sigma\": 3}, \"heading\": {\"distribution\": \"none\"}}\n"
+        "The file is applied first, then --disperse arguments in order.\n\n"
+        "  quantity               default\n";
+    const DispersionSet defaults = DefaultDispersions();
+    for (int i = 0; i < kQuantityCount; ++i) {
+        char line[200];
+        std::snprintf(line, sizeof line, "  %-22s %-32s %s\n", Info(QuantityAt(i)).name,
+                      Describe(defaults[i], QuantityAt(i)).c_str(), Info(QuantityAt(i)).meaning);
+        text += line;
+    }
+    text += "\nA start drawn outside its limits is brought within them (altitude at least 2 m, pitch\n"
+            "within +-89 deg, propellant within the tank) and the run is counted as clamped.\n\n";
+    text += "Outcomes:\n" + DescribeThresholds(DefaultThresholds());
+    return text;
+}
+
+// An output file must be writable before anything is flown.
+void CheckWritable(const std::string &path, const char *option) {
+    if (path.empty()) return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(path);
+    if (fs::is_directory(p, ec)) throw sim::InputError(std::string(option) + " '" + path + "' is a folder");
+    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    if (!fs::is_directory(dir, ec))
+        throw sim::InputError(std::string(option) + " '" + path + "': no folder " + dir.string());
+    if (access(dir.c_str(), W_OK) != 0 || (fs::exists(p, ec) && access(p.c_str(), W_OK) != 0))
+        throw sim::InputError(std::string(option) + " '" + path + "' cannot be written");
+}
+
+struct Arguments {
+    CampaignOptions campaign;
+    std::string seedText = "1";
+    std::string dispersionFile;
+    std::vector<std::string> disperse;
+    long replay = -1;
+    std::string writeScenario, csvPath, plotPath;
+    bool noProgress = false;
+};
+
+DispersionSet BuildDispersions(const Arguments &a) {
+    DispersionSet set = DefaultDispersions();
+    if (!a.dispersionFile.empty()) ApplyDispersionFile(set, a.dispersionFile);
+    for (const std::string &d : a.disperse) ApplyDispersionArgument(set, d);
+    return set;
+}
+
+// A seed is a whole number that fits 64 bits; a sign is refused rather than
+// wrapped around.
+std::uint64_t ParseSeed(const std::string &text) {
+    const bool digits = !text.empty() && text.size() <= 20 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    errno = 0;
+    const unsigned long long value = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+    if (!digits || errno == ERANGE)
+        throw sim::InputError("--seed must be a whole number from 0 to 18446744073709551615, not '" + text + "'");
+    return value;
+}
+
+void CheckArguments(const Arguments &a) {
+    if (!a.writeScenario.empty() && a.replay < 0)
+        throw sim::InputError("--write-scenario needs --replay I: it writes that run's start");
+    CheckWritable(a.writeScenario, "--write-scenario");
+    CheckWritable(a.csvPath, "--csv");
+    CheckWritable(a.plotPath, "--plot");
+    if (!a.plotPath.empty() && !sim::ProgramAvailable("gnuplot"))
+        throw sim::InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
+}
+
+int Replay(const CampaignSetup &setup, const Arguments &a) {
+    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario);
+    std::cout << CsvHeader() << "\n" << CsvRow(r) << "\n";
+    if (r.outcome == Outcome::Error) {
+        std::cerr << "vtal-sim montecarlo: run " << a.replay << " could not be flown: " << r.failure << "\n";
+        return kExitFailed;
+    }
+    std::cerr << "run " << a.replay << " of seed " << setup.options.seed << ": " << Label(r.outcome) << "\n";
+    if (!a.writeScenario.empty()) std::cerr << "its start written to " << a.writeScenario << "\n";
+    return kExitOk;
+}
+
+int Campaign(const CampaignSetup &setup, const Arguments &a) {
+    ProgressBar bar(setup.options.runs, stderr, !a.noProgress && isatty(STDERR_FILENO));
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<RunRecord> records = RunCampaign(setup, [&bar](long done) { bar.update(done); });
+    bar.finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    CampaignInfo info;
+    info.scenario = setup.scenarioPath;
+    info.seed = setup.options.seed;
+    info.dispersions = setup.options.dispersions;
+    info.thresholds = setup.options.thresholds;
+    std::cout << Summary(info, records) << std::flush;
+    std::fprintf(stderr, "flown in %.2f s: %.1f runs/s with %d processes at a time\n", seconds,
+                 static_cast<double>(records.size()) / seconds, setup.options.jobs);
+
+    int status = kExitOk;
+    long failed = 0;
+    for (const RunRecord &r : records) {
+        if (r.outcome != Outcome::Error) continue;
+        if (failed++ < 3) std::cerr << "vtal-sim montecarlo: run " << r.index << " failed: " << r.failure << "\n";
+        status = kExitFailed;
+    }
+    if (failed > 3) std::cerr << "vtal-sim montecarlo: " << failed << " runs failed in all\n";
+    if (!a.csvPath.empty()) {
+        const std::string problem = WriteCsv(a.csvPath, records);
+        if (!problem.empty()) {
+            std::cerr << "vtal-sim montecarlo: " << problem << "\n";
+            status = kExitFailed;
+        }
+    }
+    if (!a.plotPath.empty()) {
+        const std::string problem = DrawEnvelope(a.plotPath, info, records);
+        if (!problem.empty()) {
+            std::cerr << "vtal-sim montecarlo: " << problem << "\n";
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+int RunMonteCarloCommand(int argc, char **argv) {
+    Arguments a;
+    CLI::App app(kDescription, "vtal-sim montecarlo");
+    app.footer(DispersionHelp());
+    app.add_option("scenario", a.campaign.scenario,
+                   "Scenario file, or its name under the installation's Scenarios/ (default: the default descent)");
+    app.add_option("--runs", a.campaign.runs, "Number of runs (default 1000)")->check(CLI::Range(1L, 100000000L));
+    app.add_option("--seed", a.seedText, "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
+                                         "(default 1)");
+    app.add_option("--jobs", a.campaign.jobs, "Runs flown at a time, each in its own process (default: all cores)")
+        ->check(CLI::Range(1, 1024));
+    app.add_option("--replay", a.replay, "Fly only run I (counted from 0) and print its CSV row")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
+    app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
+        ->allow_extra_args(false);
+    app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");
+    app.add_option("--csv", a.csvPath, "Write one row per run to FILE.csv");
+    app.add_option("--plot", a.plotPath, "Draw the landing envelope into FILE.png (gnuplot)");
+    app.add_option("--dt", a.campaign.dt, "Frame step, s (default 1/60)");
+    app.add_option("--root", a.campaign.root, "Installation folder (default: next to the program)");
+    app.add_flag("--no-progress", a.noProgress, "No progress bar");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::cerr << "vtal-sim montecarlo: " << e.what() << "\n"
+                  << "Run 'vtal-sim montecarlo --help' for the options.\n";
+        return kExitBadInput;
+    }
+
+    CampaignSetup setup;
+    try {
+        a.campaign.seed = ParseSeed(a.seedText);
+        a.campaign.dispersions = BuildDispersions(a);
+        CheckArguments(a);
+        setup = PrepareCampaign(a.campaign);
+    } catch (const DispersionError &e) {
+        std::cerr << "vtal-sim montecarlo: error: " << e.what() << "\n";
+        return kExitBadInput;
+    } catch (const sim::InputError &e) {
+        std::cerr << "vtal-sim montecarlo: error: " << e.what() << "\n";
+        return kExitBadInput;
+    }
+    try {
+        return a.replay >= 0 ? Replay(setup, a) : Campaign(setup, a);
+    } catch (const std::exception &e) {
+        std::cerr << "vtal-sim montecarlo: failed: " << e.what() << "\n";
+        return kExitFailed;
+    }
+}
+
+}  // namespace vtal::montecarlo
