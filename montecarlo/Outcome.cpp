@@ -43,9 +43,9 @@ Outcome Classify(const Observation &o, const Thresholds &t) {
     if (o.ranDryBeforeTouchdown) return Outcome::OutOfPropellant;
     if (o.crashNotice) return Outcome::Crash;
     if (o.finalTilt > t.tippedTilt) return Outcome::TippedOver;
-    const bool soft = o.touchdownSinkSpeed <= t.softVerticalSpeed &&
-                      o.touchdownHorizontalSpeed <= t.softHorizontalSpeed &&
-                      std::fabs(o.touchdownPitch) <= t.softAttitude && std::fabs(o.touchdownBank) <= t.softAttitude;
+    const sim::SoftLandingLimits limits{t.softVerticalSpeed, t.softHorizontalSpeed, t.softAttitude};
+    const bool soft = sim::IsSoftTouchdown(o.touchdownSinkSpeed, o.touchdownHorizontalSpeed, o.touchdownPitch,
+                                           o.touchdownBank, limits);
     return soft ? Outcome::Soft : Outcome::Hard;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "sim/SoftLanding.h"
+
 namespace vtal::montecarlo {
 
 enum class Outcome : int {
@@ -24,9 +26,9 @@ bool OutcomeNamed(const std::string &name, Outcome &out);
 
 struct Thresholds {
     // The soft-landing limits are those of the flight host's own verdict on a single flight.
-    double softVerticalSpeed = 2.5;    // m/s, touchdown sink speed at most
-    double softHorizontalSpeed = 0.5;  // m/s, touchdown horizontal speed at most
-    double softAttitude = 5.0;         // deg, pitch and bank each at touchdown at most
+    double softVerticalSpeed = sim::kSoftLanding.sinkSpeed;          // m/s, touchdown sink speed at most
+    double softHorizontalSpeed = sim::kSoftLanding.horizontalSpeed;  // m/s, touchdown horizontal speed at most
+    double softAttitude = sim::kSoftLanding.attitudeDeg;             // deg, pitch and bank each at touchdown at most
     double tippedTilt = 45.0;          // deg, tilt at the end of the run beyond which it lies tipped over
     double crashSpeed = 10.0;          // m/s, the module's own limit for its crash notice (shown for reference)
     double timeLimit = 600.0;          // s of simulated time without touchdown

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/FlightState.h"
+#include "sim/SoftLanding.h"
 #include "sim/InputError.h"
 
 extern char **environ;
@@ -223,8 +224,8 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
         for (const AnnotationSummary &a : result.annotations) crashNotice |= a.text.find("Crash") != std::string::npos;
         const char *verdict = !f.touchdown.happened ? "still flying"
                               : crashNotice          ? "landed with a crash notice"
-                              : (-f.touchdown.verticalSpeed <= 2.5 && f.touchdown.horizontalSpeed < 0.5 &&
-                                 std::fabs(f.touchdown.pitchDeg) <= 5.0 && std::fabs(f.touchdown.bankDeg) <= 5.0)
+                              : IsSoftTouchdown(-f.touchdown.verticalSpeed, f.touchdown.horizontalSpeed,
+                                                f.touchdown.pitchDeg, f.touchdown.bankDeg)
                                   ? "soft landing"
                                   : "hard landing";
         out << "  outcome (" << f.name << "): " << verdict << "\n";
