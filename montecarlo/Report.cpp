@@ -1,9 +1,5 @@
 #include "montecarlo/Report.h"
 
-#include <sys/wait.h>
-#include <spawn.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
@@ -13,8 +9,7 @@
 #include <functional>
 
 #include "montecarlo/Statistics.h"
-
-extern char **environ;
+#include "sim/Outputs.h"
 
 namespace vtal::montecarlo {
 
@@ -72,27 +67,6 @@ std::string Quoted(const std::string &s) {
 const char *const kOutcomeColour[kOutcomeCount] = {"#1a9850", "#fdae61", "#d73027", "#762a83",
                                                    "#4575b4", "#999999", "#000000"};
 
-std::string RunGnuplot(const std::string &script) {
-    char scriptPath[] = "/tmp/vtal-montecarlo-plot-XXXXXX";
-    const int fd = mkstemp(scriptPath);
-    if (fd < 0) return "cannot create a temporary file for the plot script";
-    const bool written = write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    close(fd);
-    if (!written) {
-        unlink(scriptPath);
-        return "cannot write the plot script";
-    }
-    pid_t pid = 0;
-    char program[] = "gnuplot";
-    char *argv[] = {program, scriptPath, nullptr};
-    int status = 0;
-    const int rc = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
-    if (rc == 0) waitpid(pid, &status, 0);
-    unlink(scriptPath);
-    if (rc != 0) return "gnuplot could not be started (is it installed?)";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw the plot";
-    return "";
-}
 
 const int kEnvelopeBins = 5;  // per axis of the envelope table
 
@@ -279,7 +253,7 @@ std::string DrawEnvelope(const std::string &pngPath, const CampaignInfo &info, c
     script += "set xlabel 'sink rate at the start (m/s, downward)'\nset ylabel 'horizontal speed at the start (m/s)'\n"
               "set grid\nset key outside right top box\n";
     script += plot.empty() ? "plot 0 notitle\n" : "plot " + plot + "\n";
-    return RunGnuplot(script);
+    return sim::RunGnuplot(script, pngPath);
 }
 
 }  // namespace vtal::montecarlo

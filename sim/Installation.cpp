@@ -19,13 +19,6 @@ const char *const kDefaultScenarioName = "Lander/Descent.scn";
 
 namespace {
 
-std::string Trim(const std::string &s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 // A file name under a folder, matched without regard to case as the host's
 // file system does; empty if absent.
 std::string FindNoCase(const fs::path &folder, const std::string &relative) {

@@ -41,12 +41,6 @@ bool ParseTime(const std::string &text, double &out) {
     return end != begin && *end == '\0' && std::isfinite(out) && out >= 0.0 && errno != ERANGE;
 }
 
-std::string Trim(const std::string &s) {
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 KeyEvent ParseItem(const std::string &item) {
     const auto bad = [&](const std::string &why) {
         return InputError("--keys: '" + item + "': " + why);

@@ -279,7 +279,11 @@ std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::st
               std::to_string(column("pitch_deg")) + " with lines title 'pitch', " + data + " every ::1 using 1:" +
               std::to_string(column("bank_deg")) + " with lines title 'bank'\nunset multiplot\n";
 
-    char scriptPath[] = "/tmp/vtal-sim-plot-XXXXXX";
+    return RunGnuplot(script, pngPath);
+}
+
+std::string RunGnuplot(const std::string &script, const std::string &pngPath) {
+    char scriptPath[] = "/tmp/vtal-plot-XXXXXX";
     const int fd = mkstemp(scriptPath);
     if (fd < 0) return "cannot create a temporary file for the plot script";
     const bool written = write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
@@ -295,7 +299,7 @@ std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::st
     const int rc = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
     if (rc == 0) waitpid(pid, &status, 0);
     unlink(scriptPath);
-    if (rc != 0) return "gnuplot could not be started";
+    if (rc != 0) return "gnuplot could not be started (is it installed?)";
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + pngPath;
     return "";
 }

@@ -36,6 +36,8 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
 // a telemetry file; returns an error message, empty on success.
 std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns,
                      const std::string &pngPath);
+// Runs gnuplot on a script; returns an error message, empty on success.
+std::string RunGnuplot(const std::string &script, const std::string &pngPath);
 // Whether a program is found on the search path.
 bool ProgramAvailable(const std::string &name);
 

@@ -11,13 +11,6 @@
 namespace vtal::sim {
 namespace {
 
-std::string Trim(const std::string &s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 bool Is(const std::string &line, const char *word) { return strcasecmp(line.c_str(), word) == 0; }
 
 std::string FirstWord(const std::string &line) { return line.substr(0, line.find_first_of(" \t")); }
