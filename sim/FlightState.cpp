@@ -19,6 +19,16 @@ HorizonFrame HorizonAt(const Vec3 &globalPos) {
     return f;
 }
 
+Mat3 LevelAttitude(const Vec3 &up, double heading) {
+    const HorizonFrame h = HorizonAt(up);
+    const Vec3 forward = std::cos(heading) * h.north + std::sin(heading) * h.east;
+    Mat3 level;
+    level.col(0) = up.cross(forward);
+    level.col(1) = up;
+    level.col(2) = forward;
+    return level;
+}
+
 Vec3 SurfaceDirection(double longitude, double latitude) {
     return Vec3(std::cos(latitude) * std::cos(longitude), std::sin(latitude),
                 std::cos(latitude) * std::sin(longitude));

@@ -13,6 +13,10 @@ struct HorizonFrame {
 };
 HorizonFrame HorizonAt(const Vec3 &globalPos);
 
+// Vessel-to-global rotation of a level vessel at `up` (a unit vector) whose
+// nose points at `heading` (rad, from north towards east).
+Mat3 LevelAttitude(const Vec3 &up, double heading);
+
 // Global position of a surface point at longitude and latitude (rad).
 Vec3 SurfaceDirection(double longitude, double latitude);
 

@@ -76,13 +76,7 @@ void PlaceLanded(World &world, Vessel &v, const StandardStatus &st) {
     }
     const CentralBody &body = world.Body();
     const Vec3 up = SurfaceDirection(lng * kRadPerDeg, lat * kRadPerDeg);
-    const HorizonFrame hz = HorizonAt(up);
-    const double psi = st.heading * kRadPerDeg;
-    const Vec3 forward = std::cos(psi) * hz.north + std::sin(psi) * hz.east;
-    Mat3 level;
-    level.col(0) = up.cross(forward);
-    level.col(1) = up;
-    level.col(2) = forward;
+    const Mat3 level = LevelAttitude(up, st.heading * kRadPerDeg);
 
     const double weight = body.gm / (body.radius * body.radius) * v.Mass();
     double h = 0.0, pitch = 0.0, bank = 0.0;

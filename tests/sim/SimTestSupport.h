@@ -35,18 +35,12 @@ inline std::string Exact(double x) { return sim::Exact(x); }
 inline std::string FlyingLines(const Start &s) {
     using namespace sim;
     const Vec3 up = SurfaceDirection(s.lng * kRadPerDeg, s.lat * kRadPerDeg);
-    const HorizonFrame h = HorizonAt(up);
-    const double psi = s.heading * kRadPerDeg;
-    const Vec3 fwd = std::cos(psi) * h.north + std::sin(psi) * h.east;
-    Mat3 level;
-    level.col(0) = up.cross(fwd);
-    level.col(1) = up;
-    level.col(2) = fwd;
+    const Mat3 level = LevelAttitude(up, s.heading * kRadPerDeg);
     const Mat3 r = level * Eigen::AngleAxisd(-s.pitch * kRadPerDeg, Vec3::UnitX()).toRotationMatrix() *
                    Eigen::AngleAxisd(s.bank * kRadPerDeg, Vec3::UnitZ()).toRotationMatrix();
     const Vec3 e = EulerFromRotation(r) / kRadPerDeg;
     const Vec3 pos = up * (FindBody(s.body)->radius + s.alt);
-    const Vec3 vel = s.vup * up + s.vfwd * fwd + s.vside * level.col(0);
+    const Vec3 vel = s.vup * up + s.vfwd * level.col(2) + s.vside * level.col(0);
     std::ostringstream o;
     o << "  STATUS Orbiting " << s.body << "\n  RPOS " << Exact(pos.x()) << " " << Exact(pos.y()) << " " << Exact(pos.z())
       << "\n  RVEL " << Exact(vel.x()) << " " << Exact(vel.y()) << " " << Exact(vel.z()) << "\n  AROT " << Exact(e.x())
