@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "montecarlo/Campaign.h"
-#include "sim/Flight.h"
-#include "sim/Installation.h"
-#include "sim/Scenario.h"
-#include "sim/World.h"
+#include "sim/run/Flight.h"
+#include "sim/files/Installation.h"
+#include "sim/files/Scenario.h"
+#include "sim/world/World.h"
 
 namespace {
 

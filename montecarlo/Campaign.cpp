@@ -13,11 +13,11 @@
 #include "montecarlo/PropellantBound.h"
 #include "montecarlo/Random.h"
 #include "montecarlo/StartState.h"
-#include "sim/Flight.h"
-#include "sim/FlightState.h"
-#include "sim/InputError.h"
-#include "sim/Installation.h"
-#include "sim/Scenario.h"
+#include "sim/run/Flight.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/files/InputError.h"
+#include "sim/files/Installation.h"
+#include "sim/files/Scenario.h"
 
 namespace vtal::montecarlo {
 

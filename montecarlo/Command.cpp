@@ -16,8 +16,8 @@
 #include "montecarlo/Campaign.h"
 #include "montecarlo/Progress.h"
 #include "montecarlo/Report.h"
-#include "sim/InputError.h"
-#include "sim/Outputs.h"
+#include "sim/files/InputError.h"
+#include "sim/files/Outputs.h"
 
 namespace vtal::montecarlo {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sim/SoftLanding.h"
+#include "sim/run/SoftLanding.h"
 
 namespace vtal::montecarlo {
 

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "montecarlo/Statistics.h"
-#include "sim/Outputs.h"
+#include "sim/files/Outputs.h"
 
 namespace vtal::montecarlo {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "montecarlo/Campaign.h"
-#include "sim/FlightState.h"
+#include "sim/vessel/FlightState.h"
 
 namespace vtal::montecarlo {
 

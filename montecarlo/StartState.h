@@ -5,8 +5,8 @@
 
 #include "montecarlo/Dispersion.h"
 #include "montecarlo/RunRecord.h"
-#include "sim/CentralBody.h"
-#include "sim/Vessel.h"
+#include "sim/world/CentralBody.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::montecarlo {
 

@@ -6,8 +6,8 @@
 #include <CLI/CLI.hpp>
 
 #include "montecarlo/Command.h"
-#include "sim/Flight.h"
-#include "sim/InputError.h"
+#include "sim/run/Flight.h"
+#include "sim/files/InputError.h"
 
 namespace vtal::app {
 namespace {

@@ -14,8 +14,8 @@
 #include "montecarlo/StartState.h"
 #include "recording/RecordingBackend.h"
 #include "TempPath.h"
-#include "sim/Flight.h"
-#include "sim/FlightState.h"
+#include "sim/run/Flight.h"
+#include "sim/vessel/FlightState.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "sim/FlightState.h"
-#include "sim/Installation.h"
-#include "sim/Scenario.h"
-#include "sim/World.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/files/Installation.h"
+#include "sim/files/Scenario.h"
+#include "sim/world/World.h"
 
 namespace vtal::simtest {
 

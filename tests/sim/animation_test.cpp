@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/AnimationEvaluator.h"
+#include "sim/vessel/AnimationEvaluator.h"
 
 namespace vtal::simtest {
 namespace {

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "SimTestSupport.h"
-#include "sim/Flight.h"
+#include "sim/run/Flight.h"
 
 namespace vtal::simtest {
 namespace {

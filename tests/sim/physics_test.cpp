@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/Dynamics.h"
-#include "sim/StandardState.h"
+#include "sim/vessel/Dynamics.h"
+#include "sim/files/StandardState.h"
 
 namespace vtal::simtest {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/InputError.h"
-#include "sim/StandardState.h"
+#include "sim/files/InputError.h"
+#include "sim/files/StandardState.h"
 
 namespace vtal::simtest {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/SimMath.h"
+#include "sim/world/SimMath.h"
 
 namespace vtal::sim {
 

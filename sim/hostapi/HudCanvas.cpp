@@ -1,4 +1,4 @@
-#include "sim/HudCanvas.h"
+#include "sim/hostapi/HudCanvas.h"
 
 #include <cstdio>
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/World.h"
+#include "sim/world/World.h"
 
 namespace vtal::sim {
 

@@ -3,8 +3,8 @@
 // point-mass gravity, and the surface contact of the touchdown points.
 #pragma once
 
-#include "sim/CentralBody.h"
-#include "sim/Vessel.h"
+#include "sim/world/CentralBody.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::sim {
 

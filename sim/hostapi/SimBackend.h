@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "hostlib/Backend.h"
-#include "sim/Scenario.h"
-#include "sim/StandardState.h"
+#include "sim/files/Scenario.h"
+#include "sim/files/StandardState.h"
 
 namespace vtal::sim {
 

@@ -8,7 +8,7 @@
 
 #include <Eigen/Geometry>
 
-#include "sim/Vessel.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::sim {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Flight.h"
+#include "sim/run/Flight.h"
 
 namespace vtal::sim {
 

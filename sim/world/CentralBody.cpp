@@ -1,4 +1,4 @@
-#include "sim/CentralBody.h"
+#include "sim/world/CentralBody.h"
 
 #include <cmath>
 #include <strings.h>

@@ -1,4 +1,4 @@
-#include "sim/Flight.h"
+#include "sim/run/Flight.h"
 
 #include <chrono>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <memory>
 #include <unistd.h>
 
-#include "sim/FlightState.h"
-#include "sim/InputError.h"
-#include "sim/Outputs.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/files/InputError.h"
+#include "sim/files/Outputs.h"
 
 namespace fs = std::filesystem;
 

@@ -1,8 +1,8 @@
-#include "sim/ModuleLibrary.h"
+#include "sim/hostapi/ModuleLibrary.h"
 
 #include <dlfcn.h>
 
-#include "sim/InputError.h"
+#include "sim/files/InputError.h"
 
 namespace vtal::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/AnimationEvaluator.h"
+#include "sim/vessel/AnimationEvaluator.h"
 
 #include <algorithm>
 

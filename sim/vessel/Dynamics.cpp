@@ -1,9 +1,9 @@
-#include "sim/Dynamics.h"
+#include "sim/vessel/Dynamics.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "sim/FlightState.h"
+#include "sim/vessel/FlightState.h"
 
 namespace vtal::sim {
 namespace {

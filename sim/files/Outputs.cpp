@@ -1,4 +1,4 @@
-#include "sim/Outputs.h"
+#include "sim/files/Outputs.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/FlightState.h"
-#include "sim/SoftLanding.h"
-#include "sim/InputError.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/run/SoftLanding.h"
+#include "sim/files/InputError.h"
 
 extern char **environ;
 

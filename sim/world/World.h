@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "sim/CentralBody.h"
-#include "sim/Dynamics.h"
-#include "sim/HudCanvas.h"
-#include "sim/Installation.h"
-#include "sim/KeyScript.h"
-#include "sim/ModuleLibrary.h"
-#include "sim/Scenario.h"
-#include "sim/Vessel.h"
+#include "sim/world/CentralBody.h"
+#include "sim/vessel/Dynamics.h"
+#include "sim/hostapi/HudCanvas.h"
+#include "sim/files/Installation.h"
+#include "sim/files/KeyScript.h"
+#include "sim/hostapi/ModuleLibrary.h"
+#include "sim/files/Scenario.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::sim {
 

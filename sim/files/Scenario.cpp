@@ -1,4 +1,4 @@
-#include "sim/Scenario.h"
+#include "sim/files/Scenario.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <strings.h>
 
-#include "sim/InputError.h"
+#include "sim/files/InputError.h"
 
 namespace vtal::sim {
 namespace {

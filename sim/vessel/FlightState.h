@@ -2,8 +2,8 @@
 // angles, heading, airspeed and weight, in the host's conventions.
 #pragma once
 
-#include "sim/CentralBody.h"
-#include "sim/Vessel.h"
+#include "sim/world/CentralBody.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::sim {
 

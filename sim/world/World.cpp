@@ -1,13 +1,13 @@
-#include "sim/World.h"
+#include "sim/world/World.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
 
-#include "sim/FlightState.h"
-#include "sim/InputError.h"
-#include "sim/SimBackend.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/files/InputError.h"
+#include "sim/hostapi/SimBackend.h"
 
 namespace vtal::sim {
 namespace {

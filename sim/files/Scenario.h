@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/CentralBody.h"
-#include "sim/StandardState.h"
+#include "sim/world/CentralBody.h"
+#include "sim/files/StandardState.h"
 
 namespace vtal::sim {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/Orbitersdk.h"
-#include "sim/SimMath.h"
+#include "sim/world/SimMath.h"
 
 namespace vtal::sim {
 

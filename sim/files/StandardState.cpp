@@ -1,4 +1,4 @@
-#include "sim/StandardState.h"
+#include "sim/files/StandardState.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sim/SimBackend.h"
+#include "sim/hostapi/SimBackend.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "sim/Dynamics.h"
-#include "sim/FlightState.h"
-#include "sim/World.h"
+#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/world/World.h"
 
 namespace vtal::sim {
 namespace {

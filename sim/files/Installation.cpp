@@ -1,4 +1,4 @@
-#include "sim/Installation.h"
+#include "sim/files/Installation.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "sim/InputError.h"
+#include "sim/files/InputError.h"
 
 namespace fs = std::filesystem;
 

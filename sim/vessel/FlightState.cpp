@@ -1,4 +1,4 @@
-#include "sim/FlightState.h"
+#include "sim/vessel/FlightState.h"
 
 #include <cmath>
 

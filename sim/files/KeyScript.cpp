@@ -1,4 +1,4 @@
-#include "sim/KeyScript.h"
+#include "sim/files/KeyScript.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <strings.h>
 
 #include "host/OrbiterAPI.h"
-#include "sim/InputError.h"
+#include "sim/files/InputError.h"
 
 namespace vtal::sim {
 namespace {
