@@ -93,7 +93,7 @@ public:
         tank_ = MainTank(v);
         startPropellant_ = tank_ ? tank_->mass : 0.0;
         focus_ = v.name;
-        if (!scenarioPath.empty()) WriteWholeFile(scenarioPath, world.SaveScenario());
+        if (!scenarioPath.empty()) WriteWholeFile(scenarioPath, world.SaveScenario(true));
     }
 
     void frame(sim::World &world) {

@@ -70,14 +70,16 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
     const double bank = sim::Bank(v) + At(draw, Quantity::Bank) * kRadPerDeg;
     v.attitude = AttitudeFrom(h, heading, pitchDeg * kRadPerDeg, bank);
 
-    // Velocity: the sink rate is offset, the horizontal velocity drawn is added.
-    const double up = v.vel.dot(h.up);
-    const Vec3 horizontal = v.vel - up * h.up;
+    // Velocity over the turning ground: the sink rate is offset, the
+    // horizontal velocity drawn is added.
+    const Vec3 ground = sim::GroundVelocity(v, body);
+    const double up = ground.dot(h.up);
+    const Vec3 horizontal = ground - up * h.up;
     const double direction = At(draw, Quantity::HorizontalDirection) * kRadPerDeg;
     const double speed = At(draw, Quantity::HorizontalSpeed);
     if (speed < 0.0) clamped |= Bit(Quantity::HorizontalSpeed);
     const Vec3 added = std::max(0.0, speed) * (std::sin(direction) * h.east + std::cos(direction) * h.north);
-    v.vel = horizontal + added + (up - At(draw, Quantity::SinkRate)) * h.up;
+    const Vec3 newGround = horizontal + added + (up - At(draw, Quantity::SinkRate)) * h.up;
 
     // Altitude along the local vertical; the horizon frame stays the same.
     double altitude = sim::Altitude(v, body) + At(draw, Quantity::Altitude);
@@ -86,6 +88,7 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
         clamped |= Bit(Quantity::Altitude);
     }
     v.pos = h.up * (body.radius + altitude);
+    v.vel = body.SurfaceVelocity(v.pos) + newGround;
 
     v.omega += Vec3(At(draw, Quantity::PitchRate), At(draw, Quantity::YawRate), At(draw, Quantity::BankRate)) *
                kRadPerDeg;
@@ -95,6 +98,7 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
         tank->mass = std::clamp(mass, 0.0, tank->maxMass);
         if (tank->mass != mass) clamped |= Bit(Quantity::Propellant);
     }
+    sim::UpdateSurface(v, body);
     return clamped;
 }
 
@@ -102,7 +106,8 @@ StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body) {
     StartValues s{};
     auto set = [&s](Quantity q, double value) { s[static_cast<int>(q)] = value; };
     const sim::HorizonFrame h = sim::HorizonAt(v.pos);
-    const Vec3 horizontal = v.vel - v.vel.dot(h.up) * h.up;
+    const Vec3 ground = sim::GroundVelocity(v, body);
+    const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
     set(Quantity::Altitude, sim::Altitude(v, body));
     set(Quantity::SinkRate, -sim::VerticalSpeed(v));
     set(Quantity::HorizontalSpeed, horizontal.norm());

@@ -18,7 +18,7 @@ const char *const kDescription =
     "Landing campaigns from dispersed starts: vtal-sim montecarlo --help.";
 
 const char *const kKeysHelp =
-    "Scripted keys: comma-separated T:KEY presses and T1-T2:KEY holds (s), shift+KEY for shifted keys; "
+    "Scripted keys: comma-separated T:KEY presses and T1-T2:KEY holds (s), shift+KEY and ctrl+KEY with a modifier; "
     "KEY is a letter, [ ] ; ' or num0..num9, num+, num-, num*";
 
 }  // namespace
@@ -35,7 +35,8 @@ int RunCommandLine(int argc, char **argv) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--dt", o.dt, "Frame step, s (default 1/60)")->check(CLI::PositiveNumber);
     app.add_option("--keys", o.keys, kKeysHelp);
-    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE");
+    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals");
+    app.add_flag("--precise", o.precise, "Save with 17 significant digits, for exact continuation");
     app.add_option("--telemetry", o.telemetryPath, "Write telemetry rows to FILE.csv");
     app.add_option("--every", o.every, "Telemetry interval, s (default: every frame)")->check(CLI::NonNegativeNumber);
     app.add_option("--report", o.reportPath, "Write the JSON report to FILE.json");

@@ -60,9 +60,15 @@ KeyEvent ParseItem(const std::string &item) {
         if (e.end < e.start) throw bad("the hold ends before it starts");
         e.hold = true;
     }
-    if (key.size() > 6 && strncasecmp(key.c_str(), "shift+", 6) == 0) {
-        e.shift = true;
-        key = key.substr(6);
+    for (bool more = true; more;) {
+        more = false;
+        if (key.size() > 6 && strncasecmp(key.c_str(), "shift+", 6) == 0) {
+            e.shift = more = true;
+            key = key.substr(6);
+        } else if (key.size() > 5 && strncasecmp(key.c_str(), "ctrl+", 5) == 0) {
+            e.ctrl = more = true;
+            key = key.substr(5);
+        }
     }
     e.scanCode = ScanCodeOf(key);
     if (e.scanCode < 0) throw bad("unknown key '" + key + "'");

@@ -1,6 +1,7 @@
-// Scripted keyboard input: comma-separated "T:KEY" presses and "T1-T2:KEY"
-// holds (times in s of simulation time), "shift+KEY" for shifted keys. KEY
-// is a letter, one of [ ] ; ' or num0..num9, num+, num-, num*.
+// Scripted keyboard input: comma-separated "T:KEY" presses (down at T, up a
+// frame later) and "T1-T2:KEY" holds (down at T1, up at T2; times in s of
+// simulation time), "shift+KEY" and "ctrl+KEY" with a modifier held. KEY is
+// a letter, one of [ ] ; ' or num0..num9, num+, num-, num*.
 #pragma once
 
 #include <string>
@@ -13,6 +14,7 @@ struct KeyEvent {
     double end = 0.0;    // s; equal to start for a press
     int scanCode = 0;
     bool shift = false;
+    bool ctrl = false;
     bool hold = false;
 };
 

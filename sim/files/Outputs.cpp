@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/vessel/Dynamics.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/run/SoftLanding.h"
 #include "sim/files/InputError.h"
@@ -67,7 +68,7 @@ TelemetryWriter::TelemetryWriter(const std::string &path, World &world) {
     Vessel &v = *world.Focus();
     if (const ThrusterGroup *main = v.Group(THGROUP_MAIN)) engines_ = main->members;
     for (std::size_t i = 0; i < engines_.size(); ++i) columns_.push_back("engine" + std::to_string(i + 1));
-    columns_.insert(columns_.end(), {"yaw_left", "yaw_right", "navmodes", "propellant_kg", "ground_contact"});
+    columns_.insert(columns_.end(), {"yaw_left", "yaw_right", "navmodes", "propellant_kg", "ground_contact", "landed"});
     world.ModuleLines(v, moduleText_);
     for (const auto &[key, values] : ParseModuleValues(moduleText_)) {
         moduleColumns_.emplace_back(key, static_cast<int>(values.size()));
@@ -91,11 +92,11 @@ void TelemetryWriter::Row(World &world) {
     Vessel &v = *world.Focus();
     const CentralBody &body = world.Body();
     std::fprintf(file_, "%.6f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", world.SimTime(), Altitude(v, body), VerticalSpeed(v),
-                 HorizontalSpeed(v), Pitch(v) / kRadPerDeg, Bank(v) / kRadPerDeg, Heading(v) / kRadPerDeg);
+                 HorizontalSpeed(v, body), Pitch(v) / kRadPerDeg, Bank(v) / kRadPerDeg, Heading(v) / kRadPerDeg);
     for (const Thruster *t : engines_) std::fprintf(file_, ",%.6f", t->effective);
     const ThrusterGroup *left = v.Group(THGROUP_ATT_YAWLEFT), *right = v.Group(THGROUP_ATT_YAWRIGHT);
-    std::fprintf(file_, ",%.6f,%.6f,%s,%.6f,%d", left ? left->lastLevel : 0.0, right ? right->lastLevel : 0.0,
-                 NavmodeText(v.navmodes).c_str(), v.PropellantMass(), v.groundContact ? 1 : 0);
+    std::fprintf(file_, ",%.6f,%.6f,%s,%.6f,%d,%d", GroupLevel(left), GroupLevel(right), NavmodeText(v.navmodes).c_str(),
+                 v.PropellantMass(), v.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
     if (!moduleColumns_.empty()) {
         world.ModuleLines(v, moduleText_);
         const auto values = ParseModuleValues(moduleText_);

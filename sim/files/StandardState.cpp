@@ -101,9 +101,12 @@ LineResult ParseStandardLine(const std::string &line, StandardStatus &st) {
         } else if (strcasecmp(w[1].c_str(), "Landed") == 0) {
             st.kind = StandardStatus::Kind::Landed;
             st.body = w[2];
+            st.heading = 0.0;
+            st.arotAfterStatus = false;
         } else if (strcasecmp(w[1].c_str(), "Orbiting") == 0) {
             st.kind = StandardStatus::Kind::Flying;
             st.body = w[2];
+            st.arotAfterStatus = false;
         } else {
             r.error = "unknown STATUS '" + w[1] + "' (expected Landed or Orbiting)";
         }
@@ -125,24 +128,18 @@ LineResult ParseStandardLine(const std::string &line, StandardStatus &st) {
             const Vec3 v(n[0], n[1], n[2]);
             if (key == "RPOS") st.rpos = v, st.hasRpos = true;
             if (key == "RVEL") st.rvel = v, st.hasRvel = true;
-            if (key == "AROT") st.arot = v, st.hasArot = true;
+            if (key == "AROT") st.arot = v, st.hasArot = true, st.arotAfterStatus = st.kind != StandardStatus::Kind::Unset;
             if (key == "VROT") st.vrot = v, st.hasVrot = true;
         }
     } else if (key == "PRPLEVEL") {
-        if (ParseIndexedLevels(w, st.prplevel, r.error, key)) st.hasPrplevel = true;
+        if (ParseIndexedLevels(w, st.prplevel, r.error, key)) st.hasPrplevel = true, st.hasFuel = false;
     } else if (key == "THLEVEL") {
         ParseIndexedLevels(w, st.thlevel, r.error, key);
     } else if (key == "FUEL") {
         if (ParseNumbers(w, 1, n, r.error, key)) {
             st.hasFuel = true;
+            st.hasPrplevel = false;
             st.fuel = n[0];
-        }
-    } else if (key == "NAVMODE") {
-        for (std::size_t i = 1; i < w.size(); ++i) {
-            bool known = false;
-            for (int m = 1; m <= 6; ++m)
-                if (strcasecmp(w[i].c_str(), kNavmodeNames[m]) == 0) st.navmodes |= 1u << m, known = true;
-            if (!known) r.error = "NAVMODE: unknown mode '" + w[i] + "'";
         }
     } else if (key == "BASE") {
         st.base = w.size() > 1 ? w[1] : "";
@@ -190,6 +187,16 @@ const char *NavmodeName(int mode) { return mode >= 1 && mode <= 6 ? kNavmodeName
 std::string Exact(double x) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.17g", x);
+    return buf;
+}
+
+std::string Fixed(double x, int decimals) {
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
+    // A value too large for the buffer is written whole, never cut.
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return Exact(x);
+    // "-0.000" reads back as 0: write it so.
+    if (std::strspn(buf, "-0.") == static_cast<std::size_t>(n) && buf[0] == '-') return std::string(buf + 1);
     return buf;
 }
 

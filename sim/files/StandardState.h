@@ -1,6 +1,7 @@
 // The host's standard vessel lines in a scenario block: STATUS, POS, HEADING,
-// ALT, RPOS, RVEL, AROT, VROT, PRPLEVEL, FUEL, THLEVEL, NAVMODE; the lines of
-// the real host that this host does not model are recognised and carried.
+// ALT, RPOS, RVEL, AROT, VROT, PRPLEVEL, FUEL, THLEVEL; the lines of the real
+// host that this host does not model are recognised and carried. NAVMODE is
+// no vessel line of the host: it is left to the module like any other line.
 #pragma once
 
 #include <string>
@@ -24,16 +25,17 @@ struct StandardStatus {
     std::string base;
 
     bool hasRpos = false, hasRvel = false, hasArot = false, hasVrot = false;
+    bool arotAfterStatus = false;  // a landed vessel's AROT is its body-fixed attitude
     Vec3 rpos = Vec3::Zero(), rvel = Vec3::Zero();
     Vec3 arot = Vec3::Zero();  // deg
     Vec3 vrot = Vec3::Zero();  // deg/s
 
+    // PRPLEVEL and FUEL replace each other: the later line wins.
     bool hasPrplevel = false;
     std::vector<std::pair<int, double>> prplevel;
     bool hasFuel = false;
     double fuel = 0.0;
     std::vector<std::pair<int, double>> thlevel;
-    unsigned navmodes = 0;
 
     // Lines of the real host's format that this host does not model: key and whole line.
     std::vector<std::pair<std::string, std::string>> carried;
@@ -59,7 +61,7 @@ LineResult ParseStandardLine(const std::string &line, StandardStatus &status);
 Vec3 EulerFromRotation(const Mat3 &r);
 Mat3 RotationFromEuler(const Vec3 &angles);
 
-// Navigation mode names as written on a NAVMODE line.
+// Navigation mode names, as the flight host's outputs show them.
 const char *NavmodeName(int mode);
 
 // A finite number filling the whole word.
@@ -67,5 +69,8 @@ bool ParseFiniteNumber(const std::string &word, double &out);
 
 // Formats a double so that reading it back gives the same value.
 std::string Exact(double x);
+// Formats a double with a fixed number of decimals, as the host writes its
+// scenario lines.
+std::string Fixed(double x, int decimals);
 
 }  // namespace vtal::sim

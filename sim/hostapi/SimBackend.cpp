@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sim/vessel/Contact.h"
 #include "sim/vessel/Dynamics.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/world/World.h"
@@ -14,6 +15,10 @@ namespace vtal::sim {
 namespace {
 
 Vessel &Self(OBJHANDLE h) { return *VesselOf(h); }
+
+// Inside a post-step the host answers position, velocity, attitude and rates
+// from the state before the step.
+Kinematics Seen(const World &world, const Vessel &v) { return world.InPostStep() ? v.before : v.State(); }
 
 // Stream handles only identify a stream; the host never reads through them.
 PSTREAM_HANDLE StreamHandle(std::size_t count) {
@@ -117,7 +122,12 @@ void SimBackend::SetLiftCoeffFunc(OBJHANDLE self, double (*lcf)(double)) { Self(
 void SimBackend::SetTouchdownPoints(OBJHANDLE self, const VECTOR3 &p1, const VECTOR3 &p2, const VECTOR3 &p3) {
     if (!Finite("SetTouchdownPoints", p1) || !Finite("SetTouchdownPoints", p2) || !Finite("SetTouchdownPoints", p3))
         return;
-    Self(self).def.touchdown = {ToVec(p1), ToVec(p2), ToVec(p3)};
+    Vessel &v = Self(self);
+    if (!sim::SetTouchdownPoints(v.def, ToVec(p1), ToVec(p2), ToVec(p3))) {
+        world_.WarnOnce("SetTouchdownPoints: the three points span no plane; ignored");
+        return;
+    }
+    v.touchdownPointsChanged = true;
 }
 PROPELLANT_HANDLE SimBackend::CreatePropellantResource(OBJHANDLE self, double maxmass, double mass,
                                                        double efficiency) {
@@ -226,34 +236,36 @@ ANIMATIONCOMPONENT_HANDLE SimBackend::AddAnimationComponent(OBJHANDLE self, UINT
 }
 
 // ----- flight state
-double SimBackend::GetAltitude(OBJHANDLE self) { return Altitude(Self(self), world_.Body()); }
-double SimBackend::GetAirspeed(OBJHANDLE self) { return Self(self).vel.norm(); }
+// Surface quantities are those the host computed at the end of the last step.
+double SimBackend::GetAltitude(OBJHANDLE self) { return Self(self).surface.altitude; }
+double SimBackend::GetAirspeed(OBJHANDLE self) { return Self(self).surface.shipAirspeed.norm(); }
 double SimBackend::GetMass(OBJHANDLE self) { return Self(self).Mass(); }
-double SimBackend::GetPitch(OBJHANDLE self) { return Pitch(Self(self)); }
-double SimBackend::GetBank(OBJHANDLE self) { return Bank(Self(self)); }
-void SimBackend::GetAngularVel(OBJHANDLE self, VECTOR3 &avel) { avel = ToVector3(Self(self).omega); }
+double SimBackend::GetPitch(OBJHANDLE self) { return Self(self).surface.pitch; }
+double SimBackend::GetBank(OBJHANDLE self) { return Self(self).surface.bank; }
+void SimBackend::GetAngularVel(OBJHANDLE self, VECTOR3 &avel) { avel = ToVector3(Seen(world_, Self(self)).omega); }
 bool SimBackend::GetShipAirspeedVector(OBJHANDLE self, VECTOR3 &v) {
-    v = ToVector3(ShipAirspeed(Self(self)));
+    v = ToVector3(Self(self).surface.shipAirspeed);
     return true;
 }
 bool SimBackend::GetHorizonAirspeedVector(OBJHANDLE self, VECTOR3 &v) {
-    v = ToVector3(HorizonAirspeed(Self(self)));
+    v = ToVector3(Self(self).surface.horizonAirspeed);
     return true;
 }
+// Gravity of the body alone (the host adds the Sun's and the planets'), at
+// the pose from before the step being computed.
 bool SimBackend::GetWeightVector(OBJHANDLE self, VECTOR3 &g) {
-    g = ToVector3(WeightVector(Self(self), world_.Body()));
+    const Vessel &v = Self(self);
+    const Kinematics k = Seen(world_, v);
+    g = ToVector3(k.attitude.conjugate() * GravityForce(k.pos, v.Mass(), world_.Body()));
     return true;
 }
-double SimBackend::GetThrusterGroupLevel(OBJHANDLE self, THGROUP_TYPE type) {
-    const ThrusterGroup *g = Self(self).Group(type);
-    return g ? g->lastLevel : 0.0;
-}
+double SimBackend::GetThrusterGroupLevel(OBJHANDLE self, THGROUP_TYPE type) { return GroupLevel(Self(self).Group(type)); }
 bool SimBackend::GroundContact(OBJHANDLE self) { return Self(self).groundContact; }
 
 // ----- commands
 void SimBackend::SetThrusterLevel(OBJHANDLE self, THRUSTER_HANDLE th, double level) {
     if (!Finite("SetThrusterLevel", level)) return;
-    if (Thruster *t = ThrusterOf(Self(self), th, "SetThrusterLevel")) t->level = std::clamp(level, 0.0, 1.0);
+    if (Thruster *t = ThrusterOf(Self(self), th, "SetThrusterLevel")) sim::SetThrusterLevel(*t, level);
 }
 void SimBackend::SetThrusterGroupLevel(OBJHANDLE self, THGROUP_TYPE type, double level) {
     if (Finite("SetThrusterGroupLevel", level)) SetGroupLevel(Self(self), type, level);
@@ -263,7 +275,10 @@ bool SimBackend::DeactivateNavmode(OBJHANDLE self, int mode) { return sim::Deact
 bool SimBackend::ToggleNavmode(OBJHANDLE self, int mode) { return sim::ToggleNavmode(Self(self), mode); }
 void SimBackend::SetPropellantMass(OBJHANDLE self, PROPELLANT_HANDLE ph, double mass) {
     if (!Finite("SetPropellantMass", mass)) return;
-    if (Tank *t = TankOf(Self(self), ph, "SetPropellantMass")) t->mass = std::clamp(mass, 0.0, t->maxMass);
+    Tank *t = TankOf(Self(self), ph, "SetPropellantMass");
+    if (!t) return;
+    if (mass > t->maxMass) world_.WarnOnce("SetPropellantMass: a tank was filled beyond its maximum, as the host allows");
+    t->mass = mass;
 }
 bool SimBackend::SetAnimation(OBJHANDLE self, UINT anim, double state) {
     Vessel &v = Self(self);
@@ -274,7 +289,8 @@ bool SimBackend::SetAnimation(OBJHANDLE self, UINT anim, double state) {
 
 // ----- frames and scenario
 void SimBackend::Local2Global(OBJHANDLE self, const VECTOR3 &local, VECTOR3 &global) {
-    global = ToVector3(LocalToGlobal(Self(self), ToVec(local)));
+    const Kinematics k = Seen(world_, Self(self));
+    global = ToVector3(k.pos + k.attitude * ToVec(local));
 }
 void SimBackend::ParseScenarioLineEx(OBJHANDLE self, char *line, void *status) {
     if (!line) return;
@@ -311,7 +327,7 @@ void SimBackend::DrawStandardHUD(OBJHANDLE self, int, const HUDPAINTSPEC *hps, H
 // ----- oapi...
 BOOL SimBackend::GetHeading(OBJHANDLE obj, double *heading) {
     if (!heading || !world_.IsVessel(obj)) return FALSE;
-    *heading = Heading(Self(obj));
+    *heading = Self(obj).surface.heading;
     return TRUE;
 }
 double SimBackend::GetSimTime() { return world_.SimTime(); }
@@ -326,7 +342,7 @@ OBJHANDLE SimBackend::GetVesselByIndex(int index) {
 }
 void SimBackend::GetGlobalPos(OBJHANDLE obj, VECTOR3 *pos) {
     if (!pos) return;
-    *pos = world_.IsVessel(obj) ? ToVector3(Self(obj).pos) : _V(0.0, 0.0, 0.0);
+    *pos = world_.IsVessel(obj) ? ToVector3(Seen(world_, Self(obj)).pos) : _V(0.0, 0.0, 0.0);
 }
 double SimBackend::GetSize(OBJHANDLE obj) { return world_.IsVessel(obj) ? Self(obj).def.size : 0.0; }
 double SimBackend::GetFuelMass(OBJHANDLE obj) { return world_.IsVessel(obj) ? Self(obj).PropellantMass() : 0.0; }

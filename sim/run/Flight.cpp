@@ -9,6 +9,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "sim/vessel/Dynamics.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/files/InputError.h"
 #include "sim/files/Outputs.h"
@@ -66,7 +67,7 @@ VesselSummary Summarise(World &world, Vessel &v) {
     s.moduleValues = ParseModuleValues(text);
     s.altitude = Altitude(v, world.Body());
     s.verticalSpeed = VerticalSpeed(v);
-    s.horizontalSpeed = HorizontalSpeed(v);
+    s.horizontalSpeed = HorizontalSpeed(v, world.Body());
     s.pitchDeg = Pitch(v) / kRadPerDeg;
     s.bankDeg = Bank(v) / kRadPerDeg;
     s.headingDeg = Heading(v) / kRadPerDeg;
@@ -85,7 +86,7 @@ public:
         const ThrusterGroup *main = v.Group(THGROUP_MAIN);
         char line[160];
         std::snprintf(line, sizeof line, "\r  t %8.2f s   altitude %9.2f m   sink %7.2f m/s   throttle %4.2f ",
-                      world.SimTime(), Altitude(v, world.Body()), -VerticalSpeed(v), main ? main->lastLevel : 0.0);
+                      world.SimTime(), Altitude(v, world.Body()), -VerticalSpeed(v), GroupLevel(main));
         err_ << line << std::flush;
         shown_ = true;
     }
@@ -112,6 +113,7 @@ RunResult Fly(const RunOptions &o) {
 
     WorldOptions wo;
     wo.dt = o.dt;
+    wo.preciseSave = o.precise;
     wo.keys = ParseKeyScript(o.keys);
     wo.log = o.quiet ? nullptr : &out;
     wo.warnings = &err;
@@ -151,7 +153,7 @@ RunResult Fly(const RunOptions &o) {
         progress.Update(world);
         if (untilRested) {
             const Vessel &f = *world.Focus();
-            restedFor = (f.groundContact && f.vel.norm() < kRestSpeed) ? restedFor + o.dt : 0.0;
+            restedFor = (f.groundContact && GroundVelocity(f, world.Body()).norm() < kRestSpeed) ? restedFor + o.dt : 0.0;
             if (restedFor >= kRestTimeToStop - kTimeTolerance) break;
         }
     }

@@ -29,6 +29,7 @@ struct RunOptions {
     std::string keys;          // key script
     std::string savePath, telemetryPath, reportPath, plotPath, hudPath;
     double every = 0.0;        // telemetry interval, s; 0: every frame
+    bool precise = false;      // --save with 17 significant digits instead of the host's decimals
     bool quiet = false;
     bool progress = true;      // the updating progress line, on a terminal only
     std::ostream *out = nullptr;  // human report and annotations; null: std::cout

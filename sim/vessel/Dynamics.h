@@ -1,10 +1,10 @@
-// The host's physics for one vessel and one step: navigation-mode overrides,
-// thrust and propellant, aerodynamic drag, rigid-body integration with
-// point-mass gravity, and the surface contact of the touchdown points.
+// The host's work on one vessel before integration, each step: the
+// navigation modes' overrides, the thrusters' actual levels, propellant and
+// thrust, and aerodynamic drag and lift.
 #pragma once
 
-#include "sim/world/CentralBody.h"
 #include "sim/vessel/Vessel.h"
+#include "sim/world/CentralBody.h"
 
 namespace vtal::sim {
 
@@ -13,30 +13,32 @@ struct Loads {
     Vec3 torque = Vec3::Zero();  // vessel frame, N m
 };
 
-// Navigation modes 1..6: switching rules shared by the API and the keys.
+// Navigation modes: 1..6 exclude each other (kill rotation keeps hold level,
+// hold level clears kill rotation); 7 (hold altitude) is independent; 0
+// clears all. Shared by the API and the keys.
 bool ActivateNavmode(Vessel &v, int mode);
 bool DeactivateNavmode(Vessel &v, int mode);
 bool ToggleNavmode(Vessel &v, int mode);
 
 // |sum (dir * maxThrust) x pos| over the group's thrusters.
 double LargestMoment(const ThrusterGroup &g);
+// Mean of the members' actual levels, and of their permanent levels; 0 for
+// no group or an empty one.
+double GroupLevel(const ThrusterGroup *g);
+double GroupPermanentLevel(const ThrusterGroup *g);
+// The host's setters: a thruster keeps the level as given; a group's level is
+// clamped to [0, 1]; the actual level follows at once if there is propellant.
+void SetThrusterLevel(Thruster &t, double level);
 void SetGroupLevel(Vessel &v, int type, double level);
+// Adds to the override of every thruster of a group, for the next step.
+void AddOverride(Vessel &v, int type, double amount);
 
-// Adds the overrides of the active navigation modes for this step.
+// The overrides of the active navigation modes for this step.
 void ApplyNavmodeOverrides(Vessel &v, double dt);
-// Effective levels, thrust and propellant use for this step; clears the
-// overrides and records every group's mean effective level.
+// Actual levels, thrust and propellant use for this step; uses up the
+// overrides and notes whether any thruster fired.
 Loads ApplyThrust(Vessel &v, const CentralBody &body, double dt);
 // Drag against the airflow and rotational drag, in an atmosphere.
 void AddAerodynamics(const Vessel &v, const CentralBody &body, Loads &loads);
-// Advances position, velocity, attitude and body rates over dt.
-void Integrate(Vessel &v, const CentralBody &body, const Loads &loads, double dt);
-// Spring, damping and friction of the touchdown points against the surface,
-// from the current state; sets the contact flag and the forces of the next step.
-void EvaluateContact(Vessel &v, const CentralBody &body, double dt);
-
-// Contact stiffness of one touchdown point, N/m, and its damping, N s/m.
-double ContactStiffness(const Vessel &v);
-double ContactDamping(const Vessel &v);
 
 }  // namespace vtal::sim

@@ -1,12 +1,20 @@
 #include "sim/vessel/FlightState.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vtal::sim {
 namespace {
-// Below this horizontal length an axis counts as vertical for the heading.
-constexpr double kVerticalAxisTolerance = 1e-9;
+// Below this size both components of an axis count as zero: the host then
+// takes bank as 0 and the heading from the vessel's -y axis.
+constexpr double kVerticalAxisTolerance = 1e-4;
+
+double WrapHeading(double heading) {
+    if (heading < 0.0) heading += 2.0 * kPi;
+    if (heading >= 2.0 * kPi) heading = 0.0;
+    return heading;
 }
+}  // namespace
 
 HorizonFrame HorizonAt(const Vec3 &globalPos) {
     HorizonFrame f;
@@ -36,9 +44,7 @@ Vec3 SurfaceDirection(double longitude, double latitude) {
 
 double Altitude(const Vessel &v, const CentralBody &body) { return v.pos.norm() - body.radius; }
 
-Vec3 UpInVesselFrame(const Vessel &v) {
-    return v.attitude.conjugate() * v.pos.normalized();
-}
+Vec3 UpInVesselFrame(const Vessel &v) { return v.attitude.conjugate() * v.pos.normalized(); }
 
 double Pitch(const Vessel &v) {
     const double z = UpInVesselFrame(v).z();
@@ -47,6 +53,7 @@ double Pitch(const Vessel &v) {
 
 double Bank(const Vessel &v) {
     const Vec3 up = UpInVesselFrame(v);
+    if (std::fabs(up.x()) <= kVerticalAxisTolerance && std::fabs(up.y()) <= kVerticalAxisTolerance) return 0.0;
     return std::atan2(up.x(), up.y());
 }
 
@@ -54,41 +61,54 @@ double Heading(const Vessel &v) {
     const HorizonFrame h = HorizonAt(v.pos);
     Vec3 axis = v.attitude * Vec3::UnitZ();
     double e = axis.dot(h.east), n = axis.dot(h.north);
-    if (std::hypot(e, n) < kVerticalAxisTolerance) {
+    if (std::fabs(e) <= kVerticalAxisTolerance && std::fabs(n) <= kVerticalAxisTolerance) {
         // Nose straight up or down: the vessel's -y axis stands in for +z.
         axis = v.attitude * Vec3(0.0, -1.0, 0.0);
         e = axis.dot(h.east);
         n = axis.dot(h.north);
     }
-    double heading = std::atan2(e, n);
-    if (heading < 0.0) heading += 2.0 * kPi;
-    if (heading >= 2.0 * kPi) heading = 0.0;
-    return heading;
+    return WrapHeading(std::atan2(e, n));
 }
 
-Vec3 ShipAirspeed(const Vessel &v) { return v.attitude.conjugate() * v.vel; }
-
-Vec3 HorizonAirspeed(const Vessel &v) {
-    const HorizonFrame h = HorizonAt(v.pos);
-    return Vec3(v.vel.dot(h.east), v.vel.dot(h.up), v.vel.dot(h.north));
-}
-
-Vec3 GravityForce(const Vessel &v, const CentralBody &body) {
-    const double r = v.pos.norm();
-    return -body.gm * v.Mass() / (r * r * r) * v.pos;
-}
-
-Vec3 WeightVector(const Vessel &v, const CentralBody &body) {
-    return v.attitude.conjugate() * GravityForce(v, body);
-}
+Vec3 GroundVelocity(const Vessel &v, const CentralBody &body) { return v.vel - body.SurfaceVelocity(v.pos); }
 
 double VerticalSpeed(const Vessel &v) { return v.vel.dot(v.pos.normalized()); }
 
-double HorizontalSpeed(const Vessel &v) {
+double HorizontalSpeed(const Vessel &v, const CentralBody &body) {
     const Vec3 up = v.pos.normalized();
-    return (v.vel - v.vel.dot(up) * up).norm();
+    const Vec3 ground = GroundVelocity(v, body);
+    return (ground - ground.dot(up) * up).norm();
+}
+
+Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body) {
+    const double r = pos.norm();
+    return -body.gm * mass / (r * r * r) * pos;
 }
 
 Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local) { return v.pos + v.attitude * local; }
+
+void UpdateSurface(Vessel &v, const CentralBody &body) {
+    SurfaceState &s = v.surface;
+    const HorizonFrame h = HorizonAt(v.pos);
+    if (v.Landed()) {
+        const Vec3 up = UpInVesselFrame(v);
+        s.altitude = v.landed.altitude;
+        s.heading = v.landed.heading;
+        s.pitch = std::atan2(up.z(), up.y());
+        s.bank = std::atan2(up.x(), up.y());
+        s.groundVelocity.setZero();
+        s.shipAirspeed.setZero();
+        s.horizonAirspeed.setZero();
+        return;
+    }
+    s.altitude = Altitude(v, body);
+    s.pitch = Pitch(v);
+    s.bank = Bank(v);
+    s.heading = Heading(v);
+    // No wind: the air turns with the body, so airspeed is ground speed.
+    s.groundVelocity = GroundVelocity(v, body);
+    s.shipAirspeed = v.attitude.conjugate() * s.groundVelocity;
+    s.horizonAirspeed = Vec3(s.groundVelocity.dot(h.east), s.groundVelocity.dot(h.up), s.groundVelocity.dot(h.north));
+}
 
 }  // namespace vtal::sim

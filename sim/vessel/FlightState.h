@@ -1,9 +1,12 @@
 // What a vessel's flight state looks like to a module: altitude, attitude
-// angles, heading, airspeed and weight, in the host's conventions.
+// angles, heading, ground-relative airspeed and weight, in the host's
+// conventions. The functions on a Vessel compute from its present state; the
+// host answers a module from the SurfaceState it computes once per step
+// (UpdateSurface), which freezes while the vessel is landed.
 #pragma once
 
-#include "sim/world/CentralBody.h"
 #include "sim/vessel/Vessel.h"
+#include "sim/world/CentralBody.h"
 
 namespace vtal::sim {
 
@@ -17,7 +20,8 @@ HorizonFrame HorizonAt(const Vec3 &globalPos);
 // nose points at `heading` (rad, from north towards east).
 Mat3 LevelAttitude(const Vec3 &up, double heading);
 
-// Global position of a surface point at longitude and latitude (rad).
+// Unit vector towards longitude and latitude (rad), in the frame the
+// longitude is measured in (body-fixed for a surface point).
 Vec3 SurfaceDirection(double longitude, double latitude);
 
 double Altitude(const Vessel &v, const CentralBody &body);
@@ -26,13 +30,18 @@ Vec3 UpInVesselFrame(const Vessel &v);
 double Pitch(const Vessel &v);    // asin(up.z), nose up positive
 double Bank(const Vessel &v);     // atan2(up.x, up.y), right side raised positive
 double Heading(const Vessel &v);  // azimuth of the forward axis, [0, 2 pi)
-Vec3 ShipAirspeed(const Vessel &v);     // vessel frame
-Vec3 HorizonAirspeed(const Vessel &v);  // horizon frame
-Vec3 GravityForce(const Vessel &v, const CentralBody &body);  // global, N
-Vec3 WeightVector(const Vessel &v, const CentralBody &body);  // vessel frame, N
-double VerticalSpeed(const Vessel &v);
-double HorizontalSpeed(const Vessel &v);
+// Velocity relative to the turning surface under the vessel, at its own radius.
+Vec3 GroundVelocity(const Vessel &v, const CentralBody &body);
+double VerticalSpeed(const Vessel &v);                              // m/s, positive up
+double HorizontalSpeed(const Vessel &v, const CentralBody &body);  // over the ground
+// Gravity of the body on a vessel of mass m at global position pos.
+Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body);  // global, N
 // Global position of a point given in the vessel frame.
 Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local);
+
+// The host's surface quantities of the vessel's present state; while landed,
+// altitude and heading keep their values at landing, airspeed is 0 and
+// pitch and bank are read off the resting attitude.
+void UpdateSurface(Vessel &v, const CentralBody &body);
 
 }  // namespace vtal::sim

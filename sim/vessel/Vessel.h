@@ -18,14 +18,16 @@ class ModuleLibrary;
 
 // Thruster group types the host drives by number (THGROUP_MAIN .. THGROUP_ATT_BACK).
 constexpr int kGroupTypes = 15;
-// Navigation modes 1..6, kept as bit (1 << mode).
+// Navigation modes 1..6, kept as bit (1 << mode); hold altitude (7) is
+// switched independently of them.
 constexpr int kFirstNavmode = 1;
 constexpr int kLastNavmode = 6;
+constexpr int kHoldAltitudeMode = 7;
 
 struct Tank {
     Vessel *owner = nullptr;
     double maxMass = 0.0;  // kg
-    double mass = 0.0;     // kg, kept within [0, maxMass]
+    double mass = 0.0;     // kg, as set (a module may overfill a tank); never below 0 by burning
     double efficiency = 1.0;
 };
 
@@ -36,16 +38,15 @@ struct Thruster {
     double maxThrust = 0.0;   // N in vacuum
     Tank *tank = nullptr;
     double isp0 = 0.0, ispRef = 0.0, pRef = 101.4e3;
-    double level = 0.0;      // permanent level, [0, 1]
-    double override = 0.0;   // added for the current step only
-    double effective = 0.0;  // level applied in the last step
+    double level = 0.0;      // permanent level, as set (unclamped through SetThrusterLevel)
+    double override = 0.0;   // added for the next step only, then cleared
+    double effective = 0.0;  // the actual level: clamp(level + override) of the last step, or as set since
 };
 
 struct ThrusterGroup {
     int type = 0;
     std::vector<Thruster *> members;
     double largestMoment = 0.0;  // |sum (dir * maxThrust) x pos|, N m
-    double lastLevel = 0.0;      // mean effective level in the last step
 };
 
 struct AnimationComponent {
@@ -96,6 +97,55 @@ struct VesselDefinition {
     Vec3 cameraOffset = Vec3::Zero();
     double (*liftCoeff)(double) = nullptr;
     std::array<Vec3, 3> touchdown{Vec3(0, -0.5, 0.5), Vec3(-0.5, -0.5, -0.5), Vec3(0.5, -0.5, -0.5)};
+    // Per touchdown point, taken when the points are set: 20 x empty mass
+    // (1e6 if the empty mass is the default 1000 kg), and a tenth of it.
+    double stiffness = 1e6, damping = 1e5;  // N/m, N s/m
+};
+
+// Position, velocity, attitude and body rates: what the integrator advances.
+struct Kinematics {
+    Vec3 pos = Vec3::Zero();           // global, m
+    Vec3 vel = Vec3::Zero();           // global, m/s
+    Quat attitude = Quat::Identity();  // vessel -> global
+    Vec3 omega = Vec3::Zero();         // body rates in the vessel frame, host convention
+};
+
+// What the host computes of the surface once per step, from the new state,
+// and answers until the next step: altitude, ground-relative velocity and the
+// attitude angles.
+struct SurfaceState {
+    double altitude = 0.0;                // m over the mean radius
+    Vec3 groundVelocity = Vec3::Zero();   // global, relative to the turning surface
+    Vec3 shipAirspeed = Vec3::Zero();     // vessel frame
+    Vec3 horizonAirspeed = Vec3::Zero();  // east, up, north
+    double pitch = 0.0, bank = 0.0, heading = 0.0;  // rad
+};
+
+// A vessel at rest on the ground: fixed in the body-fixed frame.
+struct LandedState {
+    bool landed = false;
+    Vec3 localPos = Vec3::Zero();      // body-fixed position of the origin
+    Mat3 localRot = Mat3::Identity();  // vessel -> body-fixed
+    double altitude = 0.0, heading = 0.0;
+};
+
+// The host's test for rest on the ground, sampled after each post-step.
+struct RestTest {
+    bool running = false;
+    double startTime = 0.0;   // s, when the vessel was last found moving
+    double sampleTime = 0.0;  // s
+    Vec3 samplePos = Vec3::Zero();      // body-fixed
+    Mat3 sampleRot = Mat3::Identity();  // vessel -> body-fixed
+};
+
+// The first touchdown of a vessel, as the flight host reports it.
+struct Touchdown {
+    bool happened = false;
+    double time = 0.0;
+    double verticalSpeed = 0.0;      // m/s over the ground, positive up, after the step that touched
+    double verticalSpeedBefore = 0.0;  // the same, in the frame before
+    double horizontalSpeed = 0.0;    // m/s over the ground
+    double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
 };
 
 struct Vessel {
@@ -121,13 +171,20 @@ struct Vessel {
     Vec3 vel = Vec3::Zero();
     Quat attitude = Quat::Identity();  // vessel -> global
     Vec3 omega = Vec3::Zero();         // body rates in the vessel frame, host convention
+    // The state at the start of the step being computed: what the post-step
+    // sees of position, velocity, attitude and rates.
+    Kinematics before;
+    SurfaceState surface;
     unsigned navmodes = 0;
-    std::array<double, kGroupTypes> keyOverride{};  // held keys, applied in the next step
+    bool holdAltitude = false;  // navigation mode 7: switched, not flown
 
-    // Surface contact, evaluated after each integration and applied in the next.
-    Vec3 contactForce = Vec3::Zero();    // global, N
-    Vec3 contactTorque = Vec3::Zero();   // vessel frame, N m
     bool groundContact = false;
+    bool touchdownPointsChanged = false;  // releases a landed vessel in the next step
+    LandedState landed;
+    RestTest rest;
+    bool thrusting = false;  // some thruster fired with propellant in the last step
+    Touchdown touchdown;
+    double lastVerticalSpeed = 0.0;  // over the ground, after the previous step
 
     // Standard scenario lines the host carries but does not model, written back on save.
     std::vector<std::string> carriedLines;
@@ -139,7 +196,10 @@ struct Vessel {
     }
     double Mass() const { return def.emptyMass + PropellantMass(); }
     Mat3 Rotation() const { return attitude.toRotationMatrix(); }
-    bool NavmodeOn(int mode) const { return (navmodes >> mode) & 1u; }
+    bool NavmodeOn(int mode) const { return mode >= 0 && mode < 32 && ((navmodes >> mode) & 1u); }
+    bool Landed() const { return landed.landed; }
+    Kinematics State() const { return {pos, vel, attitude, omega}; }
+    void SetState(const Kinematics &k) { pos = k.pos, vel = k.vel, attitude = k.attitude, omega = k.omega; }
     ThrusterGroup *Group(int type) const {
         return type >= 0 && type < kGroupTypes ? groupByType[type] : nullptr;
     }

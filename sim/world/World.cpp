@@ -5,16 +5,27 @@
 #include <cstdio>
 #include <ostream>
 
-#include "sim/vessel/FlightState.h"
 #include "sim/files/InputError.h"
+#include "sim/vessel/Contact.h"
+#include "sim/vessel/FlightState.h"
+#include "sim/vessel/Integration.h"
+#include "sim/vessel/Landed.h"
 #include "sim/hostapi/SimBackend.h"
 
 namespace vtal::sim {
 namespace {
 
-// Keys the host acts on when the module leaves them.
+// Ctrl + keypad +/- moves the main (or retro) permanent level at this rate.
 constexpr double kMainLevelRatePerSecond = 0.2;
+// Keypad attitude keys: a full override, a tenth with Ctrl.
+constexpr double kAttitudeKeyOverride = 1.0;
+constexpr double kFineAttitudeKeyOverride = 0.1;
 constexpr double kKeyTimeTolerance = 1e-9;  // s
+// Saved lines: the host's decimals, and digits enough to continue exactly.
+constexpr int kPositionDecimals = 3, kVelocityDecimals = 4, kAngleDecimals = 3, kRateDecimals = 4;
+constexpr int kSurfaceDecimals = 7, kHeadingDecimals = 2, kAltitudeDecimals = 3, kLevelDecimals = 6;
+// VROT is written only for a rate above this, (rad/s)^2.
+constexpr double kNegligibleRateSquared = 1e-8;
 // The host API is process-wide (one installed backend, one loaded copy of
 // each module), so only one world may exist at a time.
 bool worldExists = false;
@@ -25,7 +36,8 @@ struct HostNavKey {
 };
 const HostNavKey kHostNavKeys[] = {{OAPI_KEY_L, NAVMODE_HLEVEL},         {OAPI_KEY_NUMPAD5, NAVMODE_KILLROT},
                                    {OAPI_KEY_LBRACKET, NAVMODE_PROGRADE}, {OAPI_KEY_RBRACKET, NAVMODE_RETROGRADE},
-                                   {OAPI_KEY_SEMICOLON, NAVMODE_NORMAL},  {OAPI_KEY_APOSTROPHE, NAVMODE_ANTINORMAL}};
+                                   {OAPI_KEY_SEMICOLON, NAVMODE_NORMAL},  {OAPI_KEY_APOSTROPHE, NAVMODE_ANTINORMAL},
+                                   {OAPI_KEY_A, kHoldAltitudeMode}};
 
 struct HostAttitudeKey {
     int code;
@@ -36,36 +48,31 @@ const HostAttitudeKey kHostAttitudeKeys[] = {
     {OAPI_KEY_NUMPAD1, THGROUP_ATT_YAWLEFT}, {OAPI_KEY_NUMPAD3, THGROUP_ATT_YAWRIGHT},
     {OAPI_KEY_NUMPAD4, THGROUP_ATT_BANKLEFT}, {OAPI_KEY_NUMPAD6, THGROUP_ATT_BANKRIGHT}};
 
-double MainGroupLevel(const Vessel &v) {
-    const ThrusterGroup *g = v.Group(THGROUP_MAIN);
-    if (!g || g->members.empty()) return 0.0;
-    double sum = 0.0;
-    for (const Thruster *t : g->members) sum += t->level;
-    return sum / static_cast<double>(g->members.size());
-}
+bool Held(const char *kstate, int code) { return (static_cast<unsigned char>(kstate[code]) & 0x80) != 0; }
+bool ShiftHeld(const char *k) { return Held(k, OAPI_KEY_LSHIFT) || Held(k, OAPI_KEY_RSHIFT); }
+bool CtrlHeld(const char *k) { return Held(k, OAPI_KEY_LCONTROL); }
 
-// Equilibrium on three touchdown springs: origin height h and the small pitch
-// and bank that balance the load; false if the points cannot carry it.
-bool SolveRestPose(const Vessel &v, double weight, double stiffness, double &h, double &pitch, double &bank) {
-    Mat3 a = Mat3::Zero();
-    Vec3 rhs(-weight / stiffness, 0.0, 0.0);
-    for (const Vec3 &p : v.def.touchdown) {
-        const Vec3 b(1.0, p.z(), p.x());
-        a += b * b.transpose();
-        rhs -= b * p.y();
+// Ctrl + keypad +: raising the main level lowers the retro level first.
+void StepMainRetro(Vessel &v, double change) {
+    ThrusterGroup *main = v.Group(THGROUP_MAIN), *retro = v.Group(THGROUP_RETRO);
+    const double mainLevel = GroupPermanentLevel(main), retroLevel = GroupPermanentLevel(retro);
+    const int raise = change > 0.0 ? THGROUP_MAIN : THGROUP_RETRO;
+    const int lower = change > 0.0 ? THGROUP_RETRO : THGROUP_MAIN;
+    const double raised = change > 0.0 ? mainLevel : retroLevel;
+    const double lowered = change > 0.0 ? retroLevel : mainLevel;
+    const double amount = std::fabs(change);
+    if (lowered > 0.0) {
+        SetGroupLevel(v, lower, lowered - amount);
+        SetGroupLevel(v, raise, 0.0);
+    } else {
+        SetGroupLevel(v, raise, std::min(1.0, raised + amount));
     }
-    if (std::fabs(a.determinant()) < 1e-12) return false;
-    const Vec3 u = a.fullPivLu().solve(rhs);
-    for (const Vec3 &p : v.def.touchdown)
-        if (u.x() + p.y() + u.y() * p.z() + u.z() * p.x() >= 0.0) return false;  // a point not compressed
-    if (!u.allFinite() || std::fabs(u.y()) > 0.3 || std::fabs(u.z()) > 0.3) return false;
-    h = u.x();
-    pitch = u.y();
-    bank = u.z();
-    return true;
 }
 
-void PlaceLanded(World &world, Vessel &v, const StandardStatus &st) {
+// A landed vessel read from a scenario: at POS, with its AROT relative to the
+// body-fixed frame and ALT as height if AROT follows STATUS; else set down
+// at rest on its touchdown points under its weight, facing HEADING.
+void PlaceLandedFromStatus(World &world, Vessel &v, const StandardStatus &st) {
     double lng = st.longitude, lat = st.latitude;
     if (!st.hasPos) {
         if (!st.base.empty())
@@ -75,60 +82,76 @@ void PlaceLanded(World &world, Vessel &v, const StandardStatus &st) {
         lng = lat = 0.0;
     }
     const CentralBody &body = world.Body();
-    const Vec3 up = SurfaceDirection(lng * kRadPerDeg, lat * kRadPerDeg);
-    const Mat3 level = LevelAttitude(up, st.heading * kRadPerDeg);
-
-    const double weight = body.gm / (body.radius * body.radius) * v.Mass();
-    double h = 0.0, pitch = 0.0, bank = 0.0;
-    if (!SolveRestPose(v, weight, ContactStiffness(v), h, pitch, bank)) {
-        double lowest = 0.0;
-        for (const Vec3 &p : v.def.touchdown) lowest = std::min(lowest, p.y());
-        h = -lowest - weight / (3.0 * ContactStiffness(v));
-        pitch = bank = 0.0;
+    const Vec3 up = SurfaceDirection(lng * kRadPerDeg, lat * kRadPerDeg);  // body-fixed
+    LandedState &l = v.landed;
+    l.landed = true;
+    l.heading = st.heading * kRadPerDeg;
+    if (st.arotAfterStatus) {
+        l.localRot = RotationFromEuler(st.arot * kRadPerDeg);
+        l.altitude = st.hasAlt ? st.alt : 0.0;
+    } else {
+        const RestPose pose = RestPoseOnSprings(v, body);
+        l.localRot = LevelAttitude(up, l.heading) * pose.tilt;
+        l.altitude = pose.height;
     }
-    if (st.hasAlt) h = st.alt;
-    // Nose up is a turn by -pitch about x, right side up a turn by +bank about z.
-    v.attitude = Quat(level) * Quat(Eigen::AngleAxisd(-pitch, Vec3::UnitX())) *
-                 Quat(Eigen::AngleAxisd(bank, Vec3::UnitZ()));
-    v.attitude.normalize();
-    v.pos = up * (body.radius + h);
-    v.vel.setZero();
+    l.localPos = up * (body.radius + l.altitude);
     v.omega.setZero();
+    v.groundContact = true;
+    PlaceLanded(v, body, world.Mjd());
 }
 
-}  // namespace
-
-void ApplyStandardStatus(World &world, Vessel &v, const StandardStatus &st) {
+void SetPropellantFromStatus(World &world, Vessel &v, const StandardStatus &st) {
     for (auto &tank : v.tanks) tank->mass = 0.0;  // a block without propellant lines starts empty
-    if (st.hasFuel)
-        for (auto &tank : v.tanks) tank->mass = std::clamp(st.fuel, 0.0, 1.0) * tank->maxMass;
+    if (st.hasFuel) {
+        if (st.fuel < 0.0 || st.fuel > 1.0) world.WarnOnce(v.name + ": FUEL outside 0..1 is kept as the host keeps it");
+        for (auto &tank : v.tanks) tank->mass = st.fuel * tank->maxMass;
+    }
     if (st.hasPrplevel) {
         for (const auto &[index, level] : st.prplevel) {
             if (index < 0 || static_cast<std::size_t>(index) >= v.tanks.size()) {
                 world.WarnOnce(v.name + ": PRPLEVEL names tank " + std::to_string(index) + ", which does not exist; ignored");
                 continue;
             }
-            if (level < 0.0 || level > 1.0) world.WarnOnce(v.name + ": PRPLEVEL outside 0..1 is clamped");
+            if (level < 0.0 || level > 1.0)
+                world.WarnOnce(v.name + ": PRPLEVEL outside 0..1: above 1 fills the tank, below 0 is kept as the host keeps it");
             Tank &t = *v.tanks[static_cast<std::size_t>(index)];
-            t.mass = std::clamp(level, 0.0, 1.0) * t.maxMass;
+            t.mass = std::min(level * t.maxMass, t.maxMass);
         }
     }
+}
+
+// Numbers of a saved line: the host's decimals, or every digit.
+std::string Number(double x, int decimals, bool precise) { return precise ? Exact(x) : Fixed(x, decimals); }
+
+std::string Triple(const Vec3 &v, int decimals, bool precise) {
+    return Number(v.x(), decimals, precise) + " " + Number(v.y(), decimals, precise) + " " +
+           Number(v.z(), decimals, precise);
+}
+
+}  // namespace
+
+void ApplyStandardStatus(World &world, Vessel &v, const StandardStatus &st) {
+    SetPropellantFromStatus(world, v, st);
+    for (auto &t : v.thrusters) t->level = t->effective = 0.0;
     for (const auto &[index, level] : st.thlevel) {
         if (index < 0 || static_cast<std::size_t>(index) >= v.thrusters.size()) {
             world.WarnOnce(v.name + ": THLEVEL names thruster " + std::to_string(index) + ", which does not exist; ignored");
             continue;
         }
-        v.thrusters[static_cast<std::size_t>(index)]->level = std::clamp(level, 0.0, 1.0);
+        SetThrusterLevel(*v.thrusters[static_cast<std::size_t>(index)], level);
     }
-    v.navmodes = 0;
-    for (int mode = kFirstNavmode; mode <= kLastNavmode; ++mode)
-        if (st.navmodes & (1u << mode)) ActivateNavmode(v, mode);
     for (const auto &carried : st.carried) v.carriedLines.push_back(carried.second);
 
     if (st.kind == StandardStatus::Kind::Landed) {
-        PlaceLanded(world, v, st);
+        PlaceLandedFromStatus(world, v, st);
     } else {
         v.pos = st.rpos;
+        const double below = world.Body().radius - v.pos.norm();
+        if (below > 0.0 && v.pos.norm() > 0.0) {
+            // As the host does: a position below the surface is lifted to it.
+            world.WarnOnce(v.name + ": RPOS lies " + Fixed(below, 3) + " m below the surface; lifted to the surface");
+            v.pos *= world.Body().radius / v.pos.norm();
+        }
         v.vel = st.rvel;
         v.attitude = Quat(RotationFromEuler(st.arot * kRadPerDeg));
         v.attitude.normalize();
@@ -138,40 +161,37 @@ void ApplyStandardStatus(World &world, Vessel &v, const StandardStatus &st) {
 
 void WriteStandardLines(const World &world, const Vessel &v, std::string &out) {
     const CentralBody &body = world.Body();
-    const bool atRest = v.groundContact && v.vel.norm() < 0.01 && v.omega.norm() < 1e-3;
-    if (atRest) {
-        const Vec3 up = v.pos.normalized();
+    const bool precise = world.PreciseSave();
+    if (v.Landed()) {
+        const Vec3 up = v.landed.localPos.normalized();
         const double lat = std::asin(std::clamp(up.y(), -1.0, 1.0)), lng = std::atan2(up.z(), up.x());
+        const Vec3 e = EulerFromRotation(v.landed.localRot) / kRadPerDeg;
         out += "  STATUS Landed " + std::string(body.name) + "\n";
-        out += "  POS " + Exact(lng / kRadPerDeg) + " " + Exact(lat / kRadPerDeg) + "\n";
-        out += "  HEADING " + Exact(Heading(v) / kRadPerDeg) + "\n";
-        out += "  ALT " + Exact(Altitude(v, body)) + "\n";
+        out += "  POS " + Number(lng / kRadPerDeg, kSurfaceDecimals, precise) + " " +
+               Number(lat / kRadPerDeg, kSurfaceDecimals, precise) + "\n";
+        out += "  HEADING " + Number(v.landed.heading / kRadPerDeg, kHeadingDecimals, precise) + "\n";
+        out += "  ALT " + Number(v.landed.altitude, kAltitudeDecimals, precise) + "\n";
+        out += "  AROT " + Triple(e, kAngleDecimals, precise) + "\n";
     } else {
         const Vec3 e = EulerFromRotation(v.Rotation()) / kRadPerDeg;
-        const Vec3 w = v.omega / kRadPerDeg;
         out += "  STATUS Orbiting " + std::string(body.name) + "\n";
-        out += "  RPOS " + Exact(v.pos.x()) + " " + Exact(v.pos.y()) + " " + Exact(v.pos.z()) + "\n";
-        out += "  RVEL " + Exact(v.vel.x()) + " " + Exact(v.vel.y()) + " " + Exact(v.vel.z()) + "\n";
-        out += "  AROT " + Exact(e.x()) + " " + Exact(e.y()) + " " + Exact(e.z()) + "\n";
-        out += "  VROT " + Exact(w.x()) + " " + Exact(w.y()) + " " + Exact(w.z()) + "\n";
+        out += "  RPOS " + Triple(v.pos, kPositionDecimals, precise) + "\n";
+        out += "  RVEL " + Triple(v.vel, kVelocityDecimals, precise) + "\n";
+        out += "  AROT " + Triple(e, kAngleDecimals, precise) + "\n";
+        if (v.omega.squaredNorm() > kNegligibleRateSquared)
+            out += "  VROT " + Triple(v.omega / kRadPerDeg, kRateDecimals, precise) + "\n";
     }
-    if (v.navmodes) {
-        out += "  NAVMODE";
-        for (int mode = kFirstNavmode; mode <= kLastNavmode; ++mode)
-            if (v.NavmodeOn(mode)) out += std::string(" ") + NavmodeName(mode);
-        out += "\n";
+    std::string tanks;
+    for (std::size_t i = 0; i < v.tanks.size(); ++i) {
+        const Tank &t = *v.tanks[i];
+        if (t.mass > 0.0 && t.maxMass > 0.0)
+            tanks += " " + std::to_string(i) + ":" + Number(t.mass / t.maxMass, kLevelDecimals, precise);
     }
-    if (!v.tanks.empty()) {
-        out += "  PRPLEVEL";
-        for (std::size_t i = 0; i < v.tanks.size(); ++i) {
-            const Tank &t = *v.tanks[i];
-            out += " " + std::to_string(i) + ":" + Exact(t.maxMass > 0.0 ? t.mass / t.maxMass : 0.0);
-        }
-        out += "\n";
-    }
+    if (!tanks.empty()) out += "  PRPLEVEL" + tanks + "\n";
     std::string levels;
     for (std::size_t i = 0; i < v.thrusters.size(); ++i)
-        if (v.thrusters[i]->level > 0.0) levels += " " + std::to_string(i) + ":" + Exact(v.thrusters[i]->level);
+        if (v.thrusters[i]->level != 0.0)
+            levels += " " + std::to_string(i) + ":" + Number(v.thrusters[i]->level, kLevelDecimals, precise);
     if (!levels.empty()) out += "  THLEVEL" + levels + "\n";
     for (const std::string &line : v.carriedLines) out += "  " + line + "\n";
 }
@@ -190,11 +210,15 @@ World::World(const Scenario &scenario, const Installation &installation, const W
         LoadModules(installation);
         vessels_.reserve(scenario.vessels.size());
         for (const VesselBlock &block : scenario.vessels) CreateVessel(block);
-        for (auto &v : vessels_) EvaluateContact(*v, *body_, dt_);
-        touchdowns_.assign(vessels_.size(), Touchdown{});
         loads_.assign(vessels_.size(), Loads{});
-        arrivalVel_.clear();
-        for (const auto &v : vessels_) arrivalVel_.push_back(v->vel);
+        for (auto &v : vessels_) {
+            vesselHandles_.insert(v.get());
+            v->touchdownPointsChanged = false;  // points set while defining the vessel release nothing
+            UpdateSurface(*v, *body_);
+            if (!v->Landed()) v->groundContact = PointBelowSurface(*v, v->State(), *body_);
+            v->lastVerticalSpeed = VerticalSpeed(*v);
+        }
+        BuildKeyTransitions();
         focus_ = FindVessel(scenario.focus);
         if (!focus_) focus_ = vessels_.front().get();
         for (auto &v : vessels_)
@@ -286,7 +310,7 @@ void World::DefinePassiveVessel(Vessel &v, const VesselClass &vc, const VesselBl
     v.def.emptyMass = vc.emptyMass > 0.0 ? vc.emptyMass : kDefaultPassiveEmptyMass;
     const double r = std::max(vc.size, 0.1);
     v.def.pmi = Vec3::Constant(0.2 * r * r);
-    v.def.touchdown = {Vec3(0.0, -r, r), Vec3(-r, -r, -r), Vec3(r, -r, -r)};
+    SetTouchdownPoints(v.def, Vec3(0.0, -r, r), Vec3(-r, -r, -r), Vec3(r, -r, -r));
     auto tank = std::make_unique<Tank>();
     tank->owner = &v;
     tank->maxMass = vc.fuelMass;
@@ -306,88 +330,123 @@ Vessel *World::FindVessel(const std::string &name) const {
     return nullptr;
 }
 
-bool World::IsVessel(OBJHANDLE h) const {
-    for (const auto &v : vessels_)
-        if (v.get() == h) return true;
-    return false;
-}
+bool World::IsVessel(OBJHANDLE h) const { return vesselHandles_.count(h) != 0; }
 
-const Touchdown &World::TouchdownOf(const Vessel &v) const {
-    for (std::size_t i = 0; i < vessels_.size(); ++i)
-        if (vessels_[i].get() == &v) return touchdowns_[i];
-    static const Touchdown none;
-    return none;
-}
-
+// The first frame that ends in ground contact: the sink and drift over the
+// ground after that step, and the sink of the frame before.
 void World::RecordTouchdowns() {
-    for (std::size_t i = 0; i < vessels_.size(); ++i) {
-        const Vessel &v = *vessels_[i];
-        Touchdown &t = touchdowns_[i];
-        if (t.happened || !v.groundContact) continue;
-        const Vec3 up = v.pos.normalized();
-        const Vec3 &vel = arrivalVel_[i];
-        t.happened = true;
-        t.time = simTime_;
-        t.verticalSpeed = vel.dot(up);
-        t.horizontalSpeed = (vel - vel.dot(up) * up).norm();
-        t.pitchDeg = Pitch(v) / kRadPerDeg;
-        t.bankDeg = Bank(v) / kRadPerDeg;
-        t.headingDeg = Heading(v) / kRadPerDeg;
+    for (auto &vp : vessels_) {
+        Vessel &v = *vp;
+        const double sink = VerticalSpeed(v);
+        if (!v.touchdown.happened && v.groundContact) {
+            Touchdown &t = v.touchdown;
+            t.happened = true;
+            t.time = simTime_;
+            t.verticalSpeed = sink;
+            t.verticalSpeedBefore = v.lastVerticalSpeed;
+            t.horizontalSpeed = HorizontalSpeed(v, *body_);
+            t.pitchDeg = v.surface.pitch / kRadPerDeg;
+            t.bankDeg = v.surface.bank / kRadPerDeg;
+            t.headingDeg = v.surface.heading / kRadPerDeg;
+        }
+        v.lastVerticalSpeed = sink;
     }
 }
 
+// Integration (or the landed update) of one vessel, and its new surface
+// quantities. Thrust or a torque, or new touchdown points, release a landed
+// vessel in the same step, which is then not integrated.
+void World::UpdateVessel(Vessel &v, Loads &loads) {
+    v.before = v.State();
+    const double t1 = simTime_ + dt_;
+    if (v.Landed()) {
+        const bool released = !loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.touchdownPointsChanged;
+        v.touchdownPointsChanged = false;
+        PlaceLanded(v, *body_, MjdAt(t1));
+        if (released) {
+            Release(v);
+            UpdateSurface(v, *body_);
+        }
+        return;
+    }
+    v.touchdownPointsChanged = false;
+    Propagate(v, *body_, loads, dt_);
+    UpdateSurface(v, *body_);
+}
+
 void World::Step() {
-    ++frame_;
-    simTime_ = static_cast<double>(frame_) * dt_;
-    const double mjd = Mjd();
+    const double t0 = simTime_, t1 = t0 + dt_;
+    const double mjd0 = MjdAt(t0), mjd1 = MjdAt(t1);
     for (auto &v : vessels_)
-        if (v->object) v->object->clbkPreStep(simTime_, dt_, mjd);
+        if (v->object) v->object->clbkPreStep(t0, dt_, mjd0);
     for (std::size_t i = 0; i < vessels_.size(); ++i) {
         Vessel &v = *vessels_[i];
         ApplyNavmodeOverrides(v, dt_);
         loads_[i] = ApplyThrust(v, *body_, dt_);
-        AddAerodynamics(v, *body_, loads_[i]);
+        if (!v.Landed()) AddAerodynamics(v, *body_, loads_[i]);
     }
-    for (std::size_t i = 0; i < vessels_.size(); ++i) {
-        Integrate(*vessels_[i], *body_, loads_[i], dt_);
-        arrivalVel_[i] = vessels_[i]->vel;  // before the ground can stop it
-    }
-    for (auto &v : vessels_) EvaluateContact(*v, *body_, dt_);
-    RecordTouchdowns();
+    for (std::size_t i = 0; i < vessels_.size(); ++i) UpdateVessel(*vessels_[i], loads_[i]);
+    inPostStep_ = true;
     for (auto &v : vessels_)
-        if (v->object) v->object->clbkPostStep(simTime_, dt_, mjd);
+        if (v->object) v->object->clbkPostStep(t1, dt_, mjd1);
+    inPostStep_ = false;
+    // The end of the step: ground contact, then the rest test, still at t0.
+    for (auto &v : vessels_) {
+        if (!v->Landed()) v->groundContact = PointBelowSurface(*v, v->State(), *body_);
+        TestForRest(*v, *body_, mjd1, t0);
+    }
+    ++frame_;
+    simTime_ = static_cast<double>(frame_) * dt_;
+    RecordTouchdowns();
     ProcessKeys();
 }
 
-void World::ProcessKeys() {
-    if (!focus_ || options_.keys.empty()) return;
-    const double t = simTime_ + kKeyTimeTolerance;
-    std::fill(std::begin(keyState_), std::end(keyState_), 0);
-    const auto &keys = options_.keys;
-    // Held keys: every hold whose interval covers this frame.
-    for (const KeyEvent &e : keys) {
-        if (e.start > t) break;
-        if (e.hold && simTime_ <= e.end + kKeyTimeTolerance) {
-            keyState_[e.scanCode] = static_cast<char>(0x80);
-            if (e.shift) keyState_[OAPI_KEY_LSHIFT] = static_cast<char>(0x80);
-        }
+// Every key-down and key-up of the script, in time order: a press is down
+// for one frame, a hold from its start to its end.
+void World::BuildKeyTransitions() {
+    transitions_.clear();
+    for (const KeyEvent &e : options_.keys) {
+        transitions_.push_back({e.start, e.scanCode, true, e.shift, e.ctrl});
+        transitions_.push_back({e.hold ? e.end : e.start + dt_, e.scanCode, false, e.shift, e.ctrl});
     }
-    // Presses (and the start of holds) that fall due in this frame.
-    const std::size_t firstPress = nextPress_;
-    while (nextPress_ < keys.size() && keys[nextPress_].start <= t) ++nextPress_;
-    for (std::size_t i = firstPress; i < nextPress_; ++i) {
-        const KeyEvent &e = keys[i];
-        keyState_[e.scanCode] = static_cast<char>(0x80);
-        if (e.shift) keyState_[OAPI_KEY_LSHIFT] = static_cast<char>(0x80);
+    std::stable_sort(transitions_.begin(), transitions_.end(),
+                     [](const KeyTransition &a, const KeyTransition &b) { return a.time < b.time; });
+}
+
+// The host's keyboard, each frame: the direct-key callback once with the
+// held keys (non-zero: the host's held-key actions are skipped), then every
+// key-down and key-up to the buffered-key callback (non-zero: the host's
+// handling of that event is skipped).
+void World::ProcessKeys() {
+    if (!focus_ || transitions_.empty()) return;
+    const double t = simTime_ + kKeyTimeTolerance;
+    const std::size_t first = nextTransition_;
+    while (nextTransition_ < transitions_.size() && transitions_[nextTransition_].time <= t) {
+        const KeyTransition &k = transitions_[nextTransition_++];
+        const int change = k.down ? 1 : -1;
+        heldCount_[k.scanCode] += change;
+        if (k.shift) heldCount_[OAPI_KEY_LSHIFT] += change;
+        if (k.ctrl) heldCount_[OAPI_KEY_LCONTROL] += change;
+    }
+    for (int code = 0; code < 256; ++code) keyState_[code] = heldCount_[code] > 0 ? static_cast<char>(0x80) : 0;
+    // A press and its release in the same frame still count as held in it.
+    for (std::size_t i = first; i < nextTransition_; ++i) {
+        const KeyTransition &k = transitions_[i];
+        if (!k.down) continue;
+        keyState_[k.scanCode] = static_cast<char>(0x80);
+        if (k.shift) keyState_[OAPI_KEY_LSHIFT] = static_cast<char>(0x80);
+        if (k.ctrl) keyState_[OAPI_KEY_LCONTROL] = static_cast<char>(0x80);
     }
     Vessel &v = *focus_;
-    for (std::size_t i = firstPress; i < nextPress_; ++i) {
-        const KeyEvent &e = keys[i];
-        const int consumed = v.object ? v.object->clbkConsumeBufferedKey(static_cast<DWORD>(e.scanCode), true, keyState_) : 0;
-        if (!consumed && !e.shift) HostBufferedKey(v, e.scanCode);
+    const int consumedDirect = v.object ? v.object->clbkConsumeDirectKey(keyState_) : 0;
+    if (!consumedDirect) HostDirectKeys(v);
+    for (std::size_t i = first; i < nextTransition_; ++i) {
+        const KeyTransition &k = transitions_[i];
+        const int consumed =
+            v.object ? v.object->clbkConsumeBufferedKey(static_cast<DWORD>(k.scanCode), k.down, keyState_) : 0;
+        // The host's own bindings have no modifier: Shift or Ctrl held, they do not fire.
+        if (!consumed && k.down && !k.shift && !k.ctrl) HostBufferedKey(v, k.scanCode);
     }
-    if (v.object) v.object->clbkConsumeDirectKey(keyState_);
-    HostDirectKeys(v);
 }
 
 void World::HostBufferedKey(Vessel &v, int scanCode) {
@@ -395,13 +454,34 @@ void World::HostBufferedKey(Vessel &v, int scanCode) {
         if (k.code == scanCode) ToggleNavmode(v, k.mode);
 }
 
+// Held keys of the host: main and retro on keypad + and -, the permanent
+// main level with Ctrl, keypad * to cut, and the keypad attitude keys.
+// Overrides set here act in the next step.
 void World::HostDirectKeys(Vessel &v) {
+    const bool ctrl = CtrlHeld(keyState_), shift = ShiftHeld(keyState_);
+    if (shift) return;
+    if (Held(keyState_, OAPI_KEY_ADD)) {
+        if (ctrl) {
+            StepMainRetro(v, kMainLevelRatePerSecond * dt_);
+        } else {
+            AddOverride(v, THGROUP_MAIN, 1.0);
+            AddOverride(v, THGROUP_RETRO, -1.0);
+        }
+    }
+    if (Held(keyState_, OAPI_KEY_SUBTRACT)) {
+        if (ctrl) {
+            StepMainRetro(v, -kMainLevelRatePerSecond * dt_);
+        } else {
+            AddOverride(v, THGROUP_RETRO, 1.0);
+            AddOverride(v, THGROUP_MAIN, -1.0);
+        }
+    }
+    if (Held(keyState_, OAPI_KEY_MULTIPLY) && !ctrl) {
+        SetGroupLevel(v, THGROUP_MAIN, 0.0);
+        SetGroupLevel(v, THGROUP_RETRO, 0.0);
+    }
     for (const HostAttitudeKey &k : kHostAttitudeKeys)
-        if (KEYDOWN(keyState_, k.code)) v.keyOverride[k.group] = 1.0;
-    if (KEYDOWN(keyState_, OAPI_KEY_ADD)) SetGroupLevel(v, THGROUP_MAIN, MainGroupLevel(v) + kMainLevelRatePerSecond * dt_);
-    if (KEYDOWN(keyState_, OAPI_KEY_SUBTRACT))
-        SetGroupLevel(v, THGROUP_MAIN, MainGroupLevel(v) - kMainLevelRatePerSecond * dt_);
-    if (KEYDOWN(keyState_, OAPI_KEY_MULTIPLY)) SetGroupLevel(v, THGROUP_MAIN, 0.0);
+        if (Held(keyState_, k.code)) AddOverride(v, k.group, ctrl ? kFineAttitudeKeyOverride : kAttitudeKeyOverride);
 }
 
 void World::PaintHud() {
@@ -424,7 +504,10 @@ void World::ModuleLines(Vessel &v, std::string &text) {
     text.swap(writer.text);
 }
 
-std::string World::SaveScenario() {
+std::string World::SaveScenario() { return SaveScenario(options_.preciseSave); }
+
+std::string World::SaveScenario(bool precise) {
+    savingPrecise_ = precise;
     std::string out = "BEGIN_DESC\n";
     for (const std::string &line : scenario_.description) out += line + "\n";
     out += "END_DESC\n\nBEGIN_ENVIRONMENT\n  System " + scenario_.system + "\n  Date MJD " + Exact(Mjd()) +
@@ -442,6 +525,7 @@ std::string World::SaveScenario() {
     }
     for (const std::string &block : scenario_.carriedVessels) out += block;
     out += "END_SHIPS\n";
+    savingPrecise_ = false;
     return out;
 }
 

@@ -1,11 +1,13 @@
-// The simulated world of one run: the central body, the vessels created from
-// a scenario (each driven by its freshly loaded module or passive), the
-// annotations, the head-up display canvas and the frame loop.
+// The simulated world of one run: the turning central body, the vessels
+// created from a scenario (each driven by its freshly loaded module or
+// passive), the annotations, the head-up display canvas and the frame loop in
+// the host's order of work.
 #pragma once
 
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "sim/world/CentralBody.h"
@@ -32,14 +34,6 @@ struct Annotation {
     double deletedAt = 0.0;
 };
 
-struct Touchdown {
-    bool happened = false;
-    double time = 0.0;
-    double verticalSpeed = 0.0;    // m/s, positive up
-    double horizontalSpeed = 0.0;  // m/s
-    double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
-};
-
 struct WorldOptions {
     double dt = 1.0 / 60.0;
     std::vector<KeyEvent> keys;
@@ -47,6 +41,7 @@ struct WorldOptions {
     std::ostream *warnings = nullptr;  // warnings as they arise; null: kept only
     int hudWidth = 1280;
     int hudHeight = 1024;
+    bool preciseSave = false;  // saved states with 17 significant digits, for exact continuation
 };
 
 class World {
@@ -58,12 +53,21 @@ public:
     World(const World &) = delete;
     World &operator=(const World &) = delete;
 
-    // One frame: pre-steps, navigation modes and thrust, integration, surface
-    // contact, post-steps, then the keyboard of the focus vessel.
+    // One frame, in the host's order: pre-steps; navigation modes, thrust and
+    // aerodynamics; integration with surface contact (or the landed update)
+    // and the new surface quantities; post-steps; ground contact and the
+    // rest test; then the keyboard of the focus vessel.
     void Step();
 
+    // The time at the start of the step being computed (oapiGetSimTime);
+    // between frames, the time reached.
     double SimTime() const { return simTime_; }
-    double Mjd() const { return mjd0_ + simTime_ / 86400.0; }
+    double Mjd() const { return MjdAt(simTime_); }
+    double MjdAt(double t) const { return mjd0_ + t / kSecondsPerDay; }
+    // Inside a post-step the host still answers position, velocity, attitude
+    // and rates with the state from before the step.
+    bool InPostStep() const { return inPostStep_; }
+    bool PreciseSave() const { return savingPrecise_; }
     long Frame() const { return frame_; }
     double Dt() const { return dt_; }
     const CentralBody &Body() const { return *body_; }
@@ -71,7 +75,7 @@ public:
     Vessel *Focus() const { return focus_; }
     Vessel *FindVessel(const std::string &name) const;
     bool IsVessel(OBJHANDLE h) const;
-    const Touchdown &TouchdownOf(const Vessel &v) const;
+    const Touchdown &TouchdownOf(const Vessel &v) const { return v.touchdown; }
     const std::vector<std::unique_ptr<Annotation>> &Annotations() const { return annotations_; }
     const std::vector<std::string> &Warnings() const { return warnings_; }
     const Scenario &Source() const { return scenario_; }
@@ -80,8 +84,10 @@ public:
     void PaintHud();
     const VtalCanvas &Canvas() const { return canvas_; }
 
-    // The whole scenario as it stands, in the host's format.
+    // The whole scenario as it stands, in the host's format: with the host's
+    // decimals, or (precise, or the world's preciseSave option) every digit.
     std::string SaveScenario();
+    std::string SaveScenario(bool precise);
     // A vessel's own scenario lines (those its module writes after the standard ones).
     void ModuleLines(Vessel &v, std::string &text);
 
@@ -98,7 +104,9 @@ private:
     void DefinePassiveVessel(Vessel &v, const VesselClass &vc, const VesselBlock &block, StandardStatus &status);
     void Teardown();
     void RecordTouchdowns();
+    void UpdateVessel(Vessel &v, Loads &loads);
     void ProcessKeys();
+    void BuildKeyTransitions();
     void HostBufferedKey(Vessel &v, int scanCode);
     void HostDirectKeys(Vessel &v);
 
@@ -115,17 +123,25 @@ private:
     std::vector<VesselClass> classes_;           // per scenario vessel block
     std::vector<ModuleLibrary *> blockModules_;  // per block: its module, or null
     std::vector<std::unique_ptr<Vessel>> vessels_;
-    std::vector<Touchdown> touchdowns_;
+    std::unordered_set<const void *> vesselHandles_;
     std::vector<Loads> loads_;
-    std::vector<Vec3> arrivalVel_;  // per vessel: velocity after integration, before contact
     Vessel *focus_ = nullptr;
+    bool inPostStep_ = false;
+    bool savingPrecise_ = false;
     std::vector<std::unique_ptr<Annotation>> annotations_;
     std::vector<std::unique_ptr<std::string>> textures_;
     VtalCanvas canvas_;
     std::vector<std::string> warnings_;
 
-    // Keyboard script state.
-    std::size_t nextPress_ = 0;
+    // Keyboard script state: the next key-down and key-up events due.
+    struct KeyTransition {
+        double time;
+        int scanCode;
+        bool down, shift, ctrl;
+    };
+    std::vector<KeyTransition> transitions_;
+    std::size_t nextTransition_ = 0;
+    int heldCount_[256] = {};
     char keyState_[256] = {};
 };
 

@@ -102,11 +102,12 @@ StartValues FlownStart(const std::string &scenarioPath) {
         using namespace vtal::sim;
         const Vessel &v = *world.Focus();
         const HorizonFrame h = HorizonAt(v.pos);
-        const Vec3 horizontal = v.vel - v.vel.dot(h.up) * h.up;
+        const Vec3 ground = GroundVelocity(v, world.Body());
+        const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
         auto set = [&s](Quantity q, double x) { s[static_cast<int>(q)] = x; };
         set(Quantity::Altitude, Altitude(v, world.Body()));
         set(Quantity::SinkRate, -VerticalSpeed(v));
-        set(Quantity::HorizontalSpeed, HorizontalSpeed(v));
+        set(Quantity::HorizontalSpeed, HorizontalSpeed(v, world.Body()));
         double direction = std::atan2(horizontal.dot(h.east), horizontal.dot(h.north)) / kRadPerDeg;
         set(Quantity::HorizontalDirection, direction < 0 ? direction + 360 : direction);
         set(Quantity::Pitch, Pitch(v) / kRadPerDeg);

@@ -21,26 +21,32 @@ using sim::Vec3;
 
 inline const char *Root() { return VTAL_SIM_ROOT; }
 
+// The date of the test scenarios.
+constexpr double kTestMjd = 51983.5;
+
 // Global state of a vessel over a surface point: level, heading hdg (deg),
-// then nose up by `pitch` and right side up by `bank` (deg).
+// then nose up by `pitch` and right side up by `bank` (deg); velocities are
+// over the turning ground.
 struct Start {
     double alt = 1000.0, vup = 0.0, vfwd = 0.0, vside = 0.0, heading = 90.0, pitch = 0.0, bank = 0.0;
     Vec3 ratesDeg = Vec3::Zero();
     double lng = -23.4, lat = 3.0;
     std::string body = "Moon";
+    double mjd = kTestMjd;
 };
 
 inline std::string Exact(double x) { return sim::Exact(x); }
 
 inline std::string FlyingLines(const Start &s) {
     using namespace sim;
-    const Vec3 up = SurfaceDirection(s.lng * kRadPerDeg, s.lat * kRadPerDeg);
+    const CentralBody &body = *FindBody(s.body);
+    const Vec3 up = body.Orientation(s.mjd) * SurfaceDirection(s.lng * kRadPerDeg, s.lat * kRadPerDeg);
     const Mat3 level = LevelAttitude(up, s.heading * kRadPerDeg);
     const Mat3 r = level * Eigen::AngleAxisd(-s.pitch * kRadPerDeg, Vec3::UnitX()).toRotationMatrix() *
                    Eigen::AngleAxisd(s.bank * kRadPerDeg, Vec3::UnitZ()).toRotationMatrix();
     const Vec3 e = EulerFromRotation(r) / kRadPerDeg;
-    const Vec3 pos = up * (FindBody(s.body)->radius + s.alt);
-    const Vec3 vel = s.vup * up + s.vfwd * level.col(2) + s.vside * level.col(0);
+    const Vec3 pos = up * (body.radius + s.alt);
+    const Vec3 vel = s.vup * up + s.vfwd * level.col(2) + s.vside * level.col(0) + body.SurfaceVelocity(pos);
     std::ostringstream o;
     o << "  STATUS Orbiting " << s.body << "\n  RPOS " << Exact(pos.x()) << " " << Exact(pos.y()) << " " << Exact(pos.z())
       << "\n  RVEL " << Exact(vel.x()) << " " << Exact(vel.y()) << " " << Exact(vel.z()) << "\n  AROT " << Exact(e.x())
@@ -51,7 +57,7 @@ inline std::string FlyingLines(const Start &s) {
 
 // A scenario with the given vessel blocks ("name:class\n lines END\n" each).
 inline std::string ScenarioWith(const std::string &blocks, const std::string &focus = "Lander") {
-    return "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51983.5\nEND_ENVIRONMENT\nBEGIN_FOCUS\n  Ship " + focus +
+    return "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " + Exact(kTestMjd) + "\nEND_ENVIRONMENT\nBEGIN_FOCUS\n  Ship " + focus +
            "\nEND_FOCUS\nBEGIN_SHIPS\n" + blocks + "END_SHIPS\n";
 }
 
@@ -71,8 +77,12 @@ inline std::unique_ptr<sim::World> MakeWorld(const std::string &text, const std:
     sim::WorldOptions o;
     o.dt = dt;
     o.keys = sim::ParseKeyScript(keys);
+    o.preciseSave = true;
     return std::make_unique<sim::World>(scn, sim::Installation(Root()), o);
 }
+
+// Speed over the turning ground.
+inline double GroundSpeed(const sim::World &w, const sim::Vessel &v) { return sim::GroundVelocity(v, w.Body()).norm(); }
 
 inline void RunFor(sim::World &w, double seconds) {
     const long frames = std::lround(seconds / w.Dt());
