@@ -139,6 +139,7 @@ std::string ReportJson(const RunResult &result, const World &world) {
         if (v.touchdown.happened) {
             jv["touchdown"] = {{"time", v.touchdown.time},
                                {"vertical_speed", v.touchdown.verticalSpeed},
+                               {"vertical_speed_frame_before", v.touchdown.verticalSpeedBefore},
                                {"horizontal_speed", v.touchdown.horizontalSpeed},
                                {"pitch_deg", v.touchdown.pitchDeg},
                                {"bank_deg", v.touchdown.bankDeg},
@@ -146,6 +147,8 @@ std::string ReportJson(const RunResult &result, const World &world) {
         } else {
             jv["touchdown"] = nullptr;
         }
+        jv["landed"] = v.landed;
+        jv["landed_at"] = v.landedAt >= 0.0 ? Json(v.landedAt) : Json(nullptr);
         jv["propellant_kg"] = v.propellantKg;
         Json mechanisms = Json::object(), settings = Json::object();
         for (const auto &[key, values] : v.moduleValues) {
@@ -186,7 +189,8 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
         double propellant = 0.0;
         for (double p : v.propellantKg) propellant += p;
         std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
-                      v.className.c_str(), v.altitude, v.groundContact ? "on the ground" : "in flight", propellant);
+                      v.className.c_str(), v.altitude,
+                      v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
         out << line;
         if (v.touchdown.happened) {
             std::snprintf(line, sizeof line,
@@ -195,6 +199,10 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
                           v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
                           v.touchdown.bankDeg, v.touchdown.headingDeg);
             out << line;
+            if (v.landedAt >= 0.0) {
+                std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
+                out << line;
+            }
         } else {
             out << "    no touchdown\n";
         }

@@ -60,6 +60,8 @@ VesselSummary Summarise(World &world, Vessel &v) {
     s.name = v.name;
     s.className = v.className;
     s.groundContact = v.groundContact;
+    s.landed = v.Landed();
+    s.landedAt = v.landedAt;
     s.touchdown = world.TouchdownOf(v);
     for (const auto &t : v.tanks) s.propellantKg.push_back(t->mass);
     std::string text;

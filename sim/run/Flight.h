@@ -41,6 +41,8 @@ struct RunOptions {
 struct VesselSummary {
     std::string name, className;
     bool groundContact = false;
+    bool landed = false;
+    double landedAt = -1.0;  // s; negative: not landed by the rest test in this run
     Touchdown touchdown;
     std::vector<double> propellantKg;
     std::vector<std::pair<std::string, std::vector<double>>> moduleValues;  // module lines by key

@@ -1,5 +1,6 @@
 #include "sim/vessel/Landed.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sim/vessel/Contact.h"
@@ -8,9 +9,16 @@
 namespace vtal::sim {
 namespace {
 
-// Angle between two rotations.
+// The host's measure of a turn: the angle between the vector parts of the
+// two attitudes' quaternions (smaller than the rotation angle between them).
 double TurnBetween(const Mat3 &a, const Mat3 &b) {
-    return Eigen::AngleAxisd(a.transpose() * b).angle();
+    Quat qa(a), qb(b);
+    if (qa.w() < 0) qa.coeffs() *= -1.0;
+    if (qb.w() < 0) qb.coeffs() *= -1.0;
+    const Vec3 va = qa.vec(), vb = qb.vec();
+    const double n = va.norm() * vb.norm();
+    if (!(n > 0.0)) return Eigen::AngleAxisd(a.transpose() * b).angle();  // an identity attitude has no vector part
+    return std::acos(std::clamp(va.dot(vb) / n, -1.0, 1.0));
 }
 
 // How much each point sinks per newton of the vessel's weight, for a load

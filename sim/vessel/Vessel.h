@@ -184,6 +184,7 @@ struct Vessel {
     RestTest rest;
     bool thrusting = false;  // some thruster fired with propellant in the last step
     Touchdown touchdown;
+    double landedAt = -1.0;  // s, when the rest test last landed it; negative: not since the start
     double lastVerticalSpeed = 0.0;  // over the ground, after the previous step
 
     // Standard scenario lines the host carries but does not model, written back on save.

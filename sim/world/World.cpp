@@ -392,8 +392,10 @@ void World::Step() {
     inPostStep_ = false;
     // The end of the step: ground contact, then the rest test, still at t0.
     for (auto &v : vessels_) {
-        if (!v->Landed()) v->groundContact = PointBelowSurface(*v, v->State(), *body_);
+        if (v->Landed()) continue;
+        v->groundContact = PointBelowSurface(*v, v->State(), *body_);
         TestForRest(*v, *body_, mjd1, t0);
+        if (v->Landed()) v->landedAt = t1;
     }
     ++frame_;
     simTime_ = static_cast<double>(frame_) * dt_;
