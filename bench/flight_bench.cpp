@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -25,6 +27,13 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 const char *Root() { return VTAL_BENCH_ROOT; }
+
+std::string ReadText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 // The whole default descent as `vtal-sim --quiet` flies it: installation and
 // scenario read, module loaded, flown until the lander has rested, reported.
@@ -76,6 +85,42 @@ void BM_DefaultDescentFrames(benchmark::State &state) {
 }
 // 80 s of the default descent: to touchdown and ten seconds at rest.
 BENCHMARK(BM_DefaultDescentFrames)->Arg(4800)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Many landers descending side by side, 600 frames: the cost per vessel and
+// frame should not grow with the number of vessels.
+void BM_ManyLanders(benchmark::State &state) {
+    const vtal::sim::Installation installation(Root());
+    const std::string text = ReadText(installation.DefaultScenario());
+    const auto begin = text.find("Lander:vtal"), end = text.find("END_SHIPS");
+    const std::string block = text.substr(begin, end - begin);
+    const long count = static_cast<long>(state.range(0));
+    std::string ships;
+    for (long i = 0; i < count; ++i) ships += "Lander" + std::to_string(i) + block.substr(6);
+    std::string many = text.substr(0, begin) + ships + text.substr(end);
+    const auto focus = many.find("Ship Lander");
+    many.replace(focus, std::string("Ship Lander").size(), "Ship Lander0");
+    const vtal::sim::Scenario scenario = vtal::sim::ParseScenarioText(many, "many.scn");
+    vtal::sim::WorldOptions wo;
+    constexpr long kFrames = 600;
+    double wall = 0.0, cpu = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto world = std::make_unique<vtal::sim::World>(scenario, installation, wo);
+        state.ResumeTiming();
+        const Clock::time_point start = Clock::now();
+        const std::clock_t cpuStart = std::clock();
+        for (long i = 0; i < kFrames; ++i) world->Step();
+        cpu += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        wall += Seconds(Clock::now() - start);
+        state.PauseTiming();
+        world.reset();
+        state.ResumeTiming();
+    }
+    const double vesselFrames = static_cast<double>(kFrames) * static_cast<double>(count) * static_cast<double>(state.iterations());
+    state.counters["ns_per_vessel_frame"] = wall * 1e9 / vesselFrames;
+    state.counters["cpu_ns_per_vessel_frame"] = cpu * 1e9 / vesselFrames;
+}
+BENCHMARK(BM_ManyLanders)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // A campaign of the default dispersions, each run in its own process with
 // the module freshly loaded; the argument is the number of processes.

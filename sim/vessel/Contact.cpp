@@ -69,15 +69,16 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, double mass, c
     const double radius = k.pos.norm();
     if (radius - body.radius > kContactRangeInSizes * v.def.size) return out;
     const auto &points = v.def.touchdown;
+    const Mat3 rot = k.attitude.toRotationMatrix();
     double depth[3];
     bool any = false;
     for (int i = 0; i < 3; ++i) {
-        depth[i] = (k.pos + k.attitude * points[i]).norm() - body.radius;
+        depth[i] = (k.pos + rot * points[i]).norm() - body.radius;
         any = any || depth[i] < 0.0;
     }
     if (!any) return out;
 
-    const Quat toVessel = k.attitude.conjugate();
+    const Mat3 toVessel = rot.transpose();
     const Vec3 hn = toVessel * (k.pos / radius);
     Vec3 d1 = points[0] - 0.5 * (points[1] + points[2]);
     d1 -= d1.dot(hn) * hn;

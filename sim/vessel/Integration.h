@@ -1,8 +1,8 @@
 // The host's integration of one vessel over a step: a fourth-order
 // Runge-Kutta step of position, velocity, attitude and body rates under
 // point-mass gravity and the step's thrust and aerodynamic loads; while the
-// vessel is in ground contact, ten sub-steps with the contact loads
-// evaluated at every stage.
+// vessel is in ground contact, ten second-order (midpoint) sub-steps with the
+// contact loads evaluated at both stages of each.
 #pragma once
 
 #include "sim/vessel/Dynamics.h"
