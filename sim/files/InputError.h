@@ -35,6 +35,10 @@ inline std::string At(const std::string &file, int line, const std::string &prob
 // Text quoted in a message: a long line or word is cut, with its length, so
 // that a message stays readable whatever the input.
 constexpr std::size_t kLongestQuote = 60;
+inline std::string Short(const std::string &text) {
+    if (text.size() <= kLongestQuote) return text;
+    return text.substr(0, kLongestQuote) + "... (" + std::to_string(text.size()) + " characters)";
+}
 inline std::string Quote(const std::string &text) {
     if (text.size() <= kLongestQuote) return "'" + text + "'";
     return "'" + text.substr(0, kLongestQuote) + "...' (" + std::to_string(text.size()) + " characters)";

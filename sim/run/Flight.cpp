@@ -11,6 +11,7 @@
 #include "sim/files/InputError.h"
 #include "sim/files/Outputs.h"
 #include "sim/files/SafeFiles.h"
+#include "sim/files/Scenario.h"
 
 namespace vtal::sim {
 namespace {
@@ -34,17 +35,62 @@ void CheckOptions(const RunOptions &o) {
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
 
-// A state the physics cannot carry on from ends the run: nothing that is
-// not a number is ever written.
-void CheckStatesAreNumbers(World &world) {
-    for (const auto &v : world.Vessels()) {
-        bool finite = v->pos.allFinite() && v->vel.allFinite() && v->omega.allFinite() &&
-                      v->attitude.coeffs().allFinite();
-        for (const auto &t : v->tanks) finite = finite && std::isfinite(t->mass);
-        if (!finite)
-            throw std::runtime_error("the state of vessel '" + v->name + "' stopped being a number at t = " +
-                                     Plain(world.SimTime()) + " s; the run is stopped and no output is written");
+// Why the physics has lost a vessel (a state that is not a number, or
+// turning faster than any scenario may start), or null.
+const char *LostState(const Vessel &v) {
+    if (!v.pos.allFinite()) return "its position is not a number";
+    if (!v.vel.allFinite()) return "its velocity is not a number";
+    if (!v.attitude.coeffs().allFinite()) return "its attitude is not a number";
+    if (!v.omega.allFinite()) return "its body rates are not numbers";
+    if (!(v.omega.cwiseAbs().maxCoeff() <= kMaxBodyRate * kRadPerDeg)) return "it turns faster than the body-rate limit";
+    for (const auto &t : v.tanks)
+        if (!std::isfinite(t->mass)) return "its propellant mass is not a number";
+    return nullptr;
+}
+
+// The integrated state of every vessel, kept from the frame before so that
+// a run whose physics loses a vessel ends on the last state that was sound.
+class LastSoundState {
+public:
+    void Keep(const World &world) {
+        states_.resize(world.Vessels().size());
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            const Vessel &v = *world.Vessels()[i];
+            State &s = states_[i];
+            s.pos = v.pos, s.vel = v.vel, s.omega = v.omega, s.attitude = v.attitude;
+            s.tankMass.resize(v.tanks.size());
+            for (std::size_t k = 0; k < v.tanks.size(); ++k) s.tankMass[k] = v.tanks[k]->mass;
+        }
+        time_ = world.SimTime();
+        frames_ = world.Frame();
     }
+    void Restore(World &world) const {
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            Vessel &v = *world.Vessels()[i];
+            const State &s = states_[i];
+            v.pos = s.pos, v.vel = s.vel, v.omega = s.omega, v.attitude = s.attitude;
+            for (std::size_t k = 0; k < v.tanks.size(); ++k) v.tanks[k]->mass = s.tankMass[k];
+        }
+    }
+    double Time() const { return time_; }
+    long Frames() const { return frames_; }
+
+private:
+    struct State {
+        Vec3 pos, vel, omega;
+        Quat attitude;
+        std::vector<double> tankMass;
+    };
+    std::vector<State> states_;
+    double time_ = 0.0;
+    long frames_ = 0;
+};
+
+// The first vessel the physics has lost, with the reason, or an empty name.
+std::pair<std::string, const char *> FirstLostVessel(const World &world) {
+    for (const auto &v : world.Vessels())
+        if (const char *why = LostState(*v)) return {v->name, why};
+    return {"", nullptr};
 }
 
 // A saved scenario that this host cannot read back would be lost data.
@@ -156,14 +202,26 @@ RunResult Fly(const RunOptions &o) {
     const double every = o.every < o.dt ? 0.0 : o.every;
     double restedFor = 0.0;
     double nextRow = 0.0;
-    CheckStatesAreNumbers(world);
+    if (const auto lost = FirstLostVessel(world); lost.second)
+        throw std::runtime_error("vessel '" + lost.first + "' cannot be flown: " + lost.second);
     if (telemetry) {
         telemetry->Row(world);
         nextRow = every;
     }
+    LastSoundState sound;
+    bool lostEnd = false;
     while (world.Frame() < lastFrame) {
+        sound.Keep(world);
         world.Step();
-        CheckStatesAreNumbers(world);
+        if (const auto lost = FirstLostVessel(world); lost.second) {
+            // The run ends on the frame before: nothing that is not a number
+            // reaches an output.
+            sound.Restore(world);
+            world.WarnOnce("the physics lost vessel '" + lost.first + "' at t = " + Plain(world.SimTime()) + " s (" +
+                           lost.second + "); the run ends at t = " + Plain(sound.Time()) + " s, the frame before");
+            lostEnd = true;
+            break;
+        }
         if (o.onFrame) o.onFrame(world);
         if (telemetry && world.SimTime() + kTimeTolerance >= nextRow) {
             telemetry->Row(world);
@@ -180,8 +238,8 @@ RunResult Fly(const RunOptions &o) {
     progress.Finish();
 
     RunResult result;
-    result.endTime = world.SimTime();
-    result.frames = world.Frame();
+    result.endTime = lostEnd ? sound.Time() : world.SimTime();
+    result.frames = lostEnd ? sound.Frames() : world.Frame();
     result.scenarioPath = path;
     for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
     for (const auto &a : world.Annotations())
