@@ -220,9 +220,9 @@ private:
                                 "; at most " + Plain(kMaxCentreDistance) + " m is accepted");
         };
         if (st.kind == StandardStatus::Kind::Flying) {
-            if (st.hasRpos) checkDistance("RPOS", st.rpos.norm());
-            if (st.hasRvel && !(st.rvel.norm() <= kMaxSpeed))
-                refuse("RVEL", "a speed of " + Plain(st.rvel.norm()) + " m/s; at most " + Plain(kMaxSpeed) +
+            if (st.hasRpos) checkDistance("RPOS", st.rpos.stableNorm());
+            if (st.hasRvel && !(st.rvel.stableNorm() <= kMaxSpeed))
+                refuse("RVEL", "a speed of " + Plain(st.rvel.stableNorm()) + " m/s; at most " + Plain(kMaxSpeed) +
                                    " m/s is accepted");
         }
         if (st.kind == StandardStatus::Kind::Landed && st.hasAlt) {
