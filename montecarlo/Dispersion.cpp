@@ -38,6 +38,9 @@ std::string KnownNames() {
     return out;
 }
 
+// Input quoted in a message, cut short if long.
+std::string Quoted(const std::string &text) { return "\"" + sim::Short(text) + "\""; }
+
 std::vector<std::string> SplitFields(const std::string &text, char separator) {
     std::vector<std::string> fields;
     std::string field;
@@ -49,7 +52,7 @@ std::vector<std::string> SplitFields(const std::string &text, char separator) {
 
 // A whole field as a finite number, or an error that quotes it.
 double ParseNumber(const std::string &field, const std::string &text) {
-    const std::string where = "bad dispersion " + sim::Quote(text) + ": " + sim::Quote(field);
+    const std::string where = "bad dispersion " + Quoted(text) + ": " + Quoted(field);
     const char *begin = field.c_str();
     char *end = nullptr;
     errno = 0;
@@ -141,7 +144,7 @@ nlohmann::json::parser_callback_t RefuseDuplicateNames(const std::string &origin
         if (event == Event::object_start) names->emplace_back();
         if (event == Event::object_end && !names->empty()) names->pop_back();
         if (event == Event::key && !names->empty() && !names->back().insert(parsed.get<std::string>()).second)
-            throw DispersionError(origin + ": " + sim::Quote(parsed.get<std::string>()) + " is given twice");
+            throw DispersionError(origin + ": " + Quoted(parsed.get<std::string>()) + " is given twice");
         return true;
     };
 }
@@ -186,7 +189,7 @@ Quantity QuantityNamed(const std::string &name) {
 
 Distribution ParseDistribution(const std::string &text) {
     const std::vector<std::string> f = SplitFields(text, ':');
-    const std::string where = "bad dispersion " + sim::Quote(text);
+    const std::string where = "bad dispersion " + Quoted(text);
     Distribution d;
     if (f.size() == 1 && f[0] == "none") return Distribution::None();
     if (!f.empty() && f[0] == "uniform") {
@@ -209,10 +212,10 @@ Distribution ParseDistribution(const std::string &text) {
 void ApplyDispersionArgument(DispersionSet &set, const std::string &argument) {
     const std::size_t eq = argument.find('=');
     if (eq == std::string::npos)
-        throw DispersionError("bad dispersion " + sim::Quote(argument) + ": write NAME=DIST, e.g. altitude=uniform:-50:50");
+        throw DispersionError("bad dispersion " + Quoted(argument) + ": write NAME=DIST, e.g. altitude=uniform:-50:50");
     const Quantity q = QuantityNamed(argument.substr(0, eq));
     const Distribution d = ParseDistribution(argument.substr(eq + 1));
-    CheckQuantityRange(q, d, "bad dispersion " + sim::Quote(argument));
+    CheckQuantityRange(q, d, "bad dispersion " + Quoted(argument));
     set[static_cast<int>(q)] = d;
 }
 
