@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -17,6 +16,7 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/files/InputError.h"
 #include "sim/files/Installation.h"
+#include "sim/files/SafeFiles.h"
 #include "sim/files/Scenario.h"
 
 namespace vtal::montecarlo {
@@ -30,20 +30,6 @@ static_assert(kDefaultThresholdValues.timeLimit == sim::kDefaultTimeLimit,
 
 const char *const kCrashNoticeText = "Crash";  // how the module's crash notice begins
 const double kMaxDt = 1.0;                     // s, as the flight host allows
-
-std::string ReadWholeFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw sim::InputError(sim::At(path, 0, "cannot read the scenario"));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWholeFile(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
 
 // The lowest point of the lander below its origin: what it stands on.
 double FeetBelowOrigin(const sim::Vessel &v) {
@@ -93,7 +79,7 @@ public:
         tank_ = MainTank(v);
         startPropellant_ = tank_ ? tank_->mass : 0.0;
         focus_ = v.name;
-        if (!scenarioPath.empty()) WriteWholeFile(scenarioPath, world.SaveScenario(true));
+        if (!scenarioPath.empty()) sim::WriteFileAtomically(scenarioPath, world.SaveScenario(true));
     }
 
     void frame(sim::World &world) {
@@ -199,6 +185,7 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     if (options.jobs < 0) throw sim::InputError("--jobs must be at least 1");
     if (!std::isfinite(options.dt) || options.dt <= 0.0 || options.dt > kMaxDt)
         throw sim::InputError("--dt must be a number of seconds above 0 and at most 1");
+    sim::FrameCount(sim::kDefaultTimeLimit, options.dt);  // every run may fly to the time limit
     CampaignSetup setup;
     setup.options = options;
     if (setup.options.jobs == 0) setup.options.jobs = AvailableCores();
@@ -206,7 +193,7 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     const sim::Installation installation(setup.root);
     setup.scenarioPath =
         options.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(options.scenario);
-    setup.scenarioText = ReadWholeFile(setup.scenarioPath);
+    setup.scenarioText = sim::ReadInputFile(setup.scenarioPath);
     const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
     if (scenario.vessels.empty()) throw sim::InputError(sim::At(setup.scenarioPath, 0, "the scenario holds no vessel"));
     for (const sim::VesselBlock &block : scenario.vessels) {

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "montecarlo/Report.h"
 #include "sim/files/InputError.h"
 #include "sim/files/Outputs.h"
+#include "sim/files/SafeFiles.h"
 
 namespace vtal::montecarlo {
 
@@ -55,23 +55,15 @@ std::string DispersionHelp() {
     return text;
 }
 
-// An output file must be writable before anything is flown.
-void CheckWritable(const std::string &path, const char *option) {
-    if (path.empty()) return;
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_directory(p, ec)) throw sim::InputError(std::string(option) + " '" + path + "' is a folder");
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    if (!fs::is_directory(dir, ec))
-        throw sim::InputError(std::string(option) + " '" + path + "': no folder " + dir.string());
-    if (access(dir.c_str(), W_OK) != 0 || (fs::exists(p, ec) && access(p.c_str(), W_OK) != 0))
-        throw sim::InputError(std::string(option) + " '" + path + "' cannot be written");
-}
+// Limits of the counts on the command line.
+constexpr long kMaxRuns = 100000000;
+constexpr long kMaxJobs = 1024;
+constexpr long kMaxReplayIndex = kMaxRuns - 1;
 
 struct Arguments {
     CampaignOptions campaign;
     std::string seedText = "1";
+    std::string runsText, jobsText, replayText, dtText;  // read by ReadNumbers
     std::string dispersionFile;
     std::vector<std::string> disperse;
     long replay = -1;
@@ -98,12 +90,23 @@ std::uint64_t ParseSeed(const std::string &text) {
     return value;
 }
 
+// Numbers are taken as text and read here, so that every bad value gets the
+// same message with the accepted range in plain numbers.
+void ReadNumbers(Arguments &a) {
+    a.campaign.seed = ParseSeed(a.seedText);
+    if (!a.runsText.empty()) a.campaign.runs = sim::ParseArgumentCount(a.runsText, "--runs", 1, kMaxRuns);
+    if (!a.jobsText.empty())
+        a.campaign.jobs = static_cast<int>(sim::ParseArgumentCount(a.jobsText, "--jobs", 1, kMaxJobs));
+    if (!a.replayText.empty()) a.replay = sim::ParseArgumentCount(a.replayText, "--replay", 0, kMaxReplayIndex);
+    if (!a.dtText.empty()) a.campaign.dt = sim::ParseArgumentNumber(a.dtText, "--dt", 0.0, 1.0, true);
+}
+
 void CheckArguments(const Arguments &a) {
     if (!a.writeScenario.empty() && a.replay < 0)
         throw sim::InputError("--write-scenario needs --replay I: it writes that run's start");
-    CheckWritable(a.writeScenario, "--write-scenario");
-    CheckWritable(a.csvPath, "--csv");
-    CheckWritable(a.plotPath, "--plot");
+    sim::CheckOutputPath(a.writeScenario, "--write-scenario");
+    sim::CheckOutputPath(a.csvPath, "--csv");
+    sim::CheckOutputPath(a.plotPath, "--plot");
     if (!a.plotPath.empty() && !sim::ProgramAvailable("gnuplot"))
         throw sim::InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
@@ -169,20 +172,18 @@ int RunMonteCarloCommand(int argc, char **argv) {
     app.footer(DispersionHelp());
     app.add_option("scenario", a.campaign.scenario,
                    "Scenario file, or its name under the installation's Scenarios/ (default: the default descent)");
-    app.add_option("--runs", a.campaign.runs, "Number of runs (default 1000)")->check(CLI::Range(1L, 100000000L));
+    app.add_option("--runs", a.runsText, "Number of runs, 1 to 100000000 (default 1000)");
     app.add_option("--seed", a.seedText, "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
                                          "(default 1)");
-    app.add_option("--jobs", a.campaign.jobs, "Runs flown at a time, each in its own process (default: all cores)")
-        ->check(CLI::Range(1, 1024));
-    app.add_option("--replay", a.replay, "Fly only run I (counted from 0) and print its CSV row")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option("--jobs", a.jobsText, "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)");
+    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its CSV row");
     app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
         ->allow_extra_args(false);
     app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");
     app.add_option("--csv", a.csvPath, "Write one row per run to FILE.csv");
     app.add_option("--plot", a.plotPath, "Draw the landing envelope into FILE.png (gnuplot)");
-    app.add_option("--dt", a.campaign.dt, "Frame step, s (default 1/60)");
+    app.add_option("--dt", a.dtText, "Frame step, s (default 1/60; above 0, at most 1)");
     app.add_option("--root", a.campaign.root, "Installation folder (default: next to the program)");
     app.add_flag("--no-progress", a.noProgress, "No progress bar");
 
@@ -198,7 +199,7 @@ int RunMonteCarloCommand(int argc, char **argv) {
 
     CampaignSetup setup;
     try {
-        a.campaign.seed = ParseSeed(a.seedText);
+        ReadNumbers(a);
         a.campaign.dispersions = BuildDispersions(a);
         CheckArguments(a);
         setup = PrepareCampaign(a.campaign);
@@ -208,13 +209,22 @@ int RunMonteCarloCommand(int argc, char **argv) {
     } catch (const sim::InputError &e) {
         std::cerr << "vtal-sim montecarlo: error: " << e.what() << "\n";
         return kExitBadInput;
-    }
-    try {
-        return a.replay >= 0 ? Replay(setup, a) : Campaign(setup, a);
     } catch (const std::exception &e) {
         std::cerr << "vtal-sim montecarlo: failed: " << e.what() << "\n";
         return kExitFailed;
     }
+    int status = kExitOk;
+    try {
+        status = a.replay >= 0 ? Replay(setup, a) : Campaign(setup, a);
+    } catch (const std::exception &e) {
+        std::cerr << "vtal-sim montecarlo: failed: " << e.what() << "\n";
+        return kExitFailed;
+    }
+    if (!(std::cout << std::flush)) {
+        std::cerr << "vtal-sim montecarlo: failed: cannot write the summary to standard output\n";
+        return kExitFailed;
+    }
+    return status;
 }
 
 }  // namespace vtal::montecarlo

@@ -3,30 +3,33 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "montecarlo/Random.h"
+#include "sim/files/InputError.h"
+#include "sim/files/SafeFiles.h"
 
 namespace vtal::montecarlo {
 
 namespace {
 
 const QuantityInfo kQuantities[kQuantityCount] = {
-    {"altitude", "m", "start altitude, offset from the scenario's"},
-    {"sink_rate", "m/s", "downward speed, offset from the scenario's"},
-    {"horizontal_speed", "m/s", "speed of a horizontal velocity added to the scenario's"},
-    {"horizontal_direction", "deg", "direction of that velocity, from north towards east"},
-    {"pitch", "deg", "pitch, offset from the scenario's"},
-    {"bank", "deg", "bank, offset from the scenario's"},
-    {"heading", "deg", "heading, offset from the scenario's"},
-    {"pitch_rate", "deg/s", "rotation rate about the lander's lateral axis, offset"},
-    {"yaw_rate", "deg/s", "rotation rate about the lander's vertical axis, offset"},
-    {"bank_rate", "deg/s", "rotation rate about the lander's forward axis, offset"},
-    {"propellant", "kg", "propellant in the main tank, offset from the scenario's"},
+    {"altitude", "m", "start altitude, offset from the scenario's", 100000.0},
+    {"sink_rate", "m/s", "downward speed, offset from the scenario's", 2000.0},
+    {"horizontal_speed", "m/s", "speed of a horizontal velocity added to the scenario's", 2000.0},
+    {"horizontal_direction", "deg", "direction of that velocity, from north towards east", 3600.0},
+    {"pitch", "deg", "pitch, offset from the scenario's", 3600.0},
+    {"bank", "deg", "bank, offset from the scenario's", 3600.0},
+    {"heading", "deg", "heading, offset from the scenario's", 3600.0},
+    {"pitch_rate", "deg/s", "rotation rate about the lander's lateral axis, offset", 360.0},
+    {"yaw_rate", "deg/s", "rotation rate about the lander's vertical axis, offset", 360.0},
+    {"bank_rate", "deg/s", "rotation rate about the lander's forward axis, offset", 360.0},
+    {"propellant", "kg", "propellant in the main tank, offset from the scenario's", 100000.0},
 };
 
 std::string KnownNames() {
@@ -34,6 +37,9 @@ std::string KnownNames() {
     for (const QuantityInfo &q : kQuantities) out += std::string(out.empty() ? "" : ", ") + q.name;
     return out;
 }
+
+// Input quoted in a message, cut short if long.
+std::string Quoted(const std::string &text) { return "\"" + sim::Short(text) + "\""; }
 
 std::vector<std::string> SplitFields(const std::string &text, char separator) {
     std::vector<std::string> fields;
@@ -46,16 +52,15 @@ std::vector<std::string> SplitFields(const std::string &text, char separator) {
 
 // A whole field as a finite number, or an error that quotes it.
 double ParseNumber(const std::string &field, const std::string &text) {
+    const std::string where = "bad dispersion " + Quoted(text) + ": " + Quoted(field);
     const char *begin = field.c_str();
     char *end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
     if (field.empty() || end == begin || *end != '\0')
-        throw DispersionError("bad dispersion \"" + text + "\": \"" + field + "\" is not a number");
-    if (!std::isfinite(value))
-        throw DispersionError("bad dispersion \"" + text + "\": \"" + field + "\" must be a finite number");
-    if (errno == ERANGE)
-        throw DispersionError("bad dispersion \"" + text + "\": \"" + field + "\" is out of range");
+        throw DispersionError(where + " is not a number");
+    if (!std::isfinite(value)) throw DispersionError(where + " must be a finite number");
+    if (errno == ERANGE) throw DispersionError(where + " is out of range");
     return value;
 }
 
@@ -63,14 +68,20 @@ void CheckDistribution(const Distribution &d, const std::string &where) {
     if (!std::isfinite(d.first) || !std::isfinite(d.second))
         throw DispersionError(where + ": the numbers must be finite");
     if (d.kind == Distribution::Kind::Uniform && d.first > d.second)
-        throw DispersionError(where + ": the lower bound " + std::to_string(d.first) +
-                              " is above the upper bound " + std::to_string(d.second));
+        throw DispersionError(where + ": the lower bound " + sim::Plain(d.first) + " is above the upper bound " +
+                              sim::Plain(d.second));
     if (d.kind == Distribution::Kind::Normal && d.second < 0.0)
         throw DispersionError(where + ": the standard deviation must not be negative");
 }
 
-// A speed is a magnitude: its bounds cannot be negative.
+// A speed is a magnitude: its bounds cannot be negative. No number may
+// exceed the quantity's limit.
 void CheckQuantityRange(Quantity q, const Distribution &d, const std::string &where) {
+    const QuantityInfo &info = Info(q);
+    for (const double x : {d.first, d.second})
+        if (d.kind != Distribution::Kind::None && std::fabs(x) > info.limit)
+            throw DispersionError(where + ": " + sim::Plain(x) + " is beyond the limit for " + info.name + ": from -" +
+                                  sim::Plain(info.limit) + " to " + sim::Plain(info.limit) + " " + info.unit);
     if (q == Quantity::HorizontalSpeed && d.kind == Distribution::Kind::Uniform && d.first < 0.0)
         throw DispersionError(where + ": horizontal_speed is a speed, its bounds cannot be negative");
 }
@@ -118,6 +129,26 @@ Distribution DistributionFromJson(const nlohmann::json &entry, const std::string
     throw DispersionError(where + ": unknown distribution \"" + name + "\" (uniform, normal or none)");
 }
 
+// A parser's message, cut if it quotes a long stretch of the input.
+std::string Cut(const std::string &message) {
+    const std::size_t kLongest = 200;
+    return message.size() <= kLongest ? message : message.substr(0, kLongest) + "...";
+}
+
+// A parser callback that refuses an object naming a member twice (the JSON
+// reader would otherwise keep the last one silently).
+nlohmann::json::parser_callback_t RefuseDuplicateNames(const std::string &origin) {
+    auto names = std::make_shared<std::vector<std::set<std::string>>>();
+    return [names, origin](int, nlohmann::json::parse_event_t event, nlohmann::json &parsed) {
+        using Event = nlohmann::json::parse_event_t;
+        if (event == Event::object_start) names->emplace_back();
+        if (event == Event::object_end && !names->empty()) names->pop_back();
+        if (event == Event::key && !names->empty() && !names->back().insert(parsed.get<std::string>()).second)
+            throw DispersionError(origin + ": " + Quoted(parsed.get<std::string>()) + " is given twice");
+        return true;
+    };
+}
+
 std::string Number(double v) {
     std::ostringstream out;
     out << v;
@@ -158,7 +189,7 @@ Quantity QuantityNamed(const std::string &name) {
 
 Distribution ParseDistribution(const std::string &text) {
     const std::vector<std::string> f = SplitFields(text, ':');
-    const std::string where = "bad dispersion \"" + text + "\"";
+    const std::string where = "bad dispersion " + Quoted(text);
     Distribution d;
     if (f.size() == 1 && f[0] == "none") return Distribution::None();
     if (!f.empty() && f[0] == "uniform") {
@@ -181,19 +212,21 @@ Distribution ParseDistribution(const std::string &text) {
 void ApplyDispersionArgument(DispersionSet &set, const std::string &argument) {
     const std::size_t eq = argument.find('=');
     if (eq == std::string::npos)
-        throw DispersionError("bad dispersion \"" + argument + "\": write NAME=DIST, e.g. altitude=uniform:-50:50");
+        throw DispersionError("bad dispersion " + Quoted(argument) + ": write NAME=DIST, e.g. altitude=uniform:-50:50");
     const Quantity q = QuantityNamed(argument.substr(0, eq));
     const Distribution d = ParseDistribution(argument.substr(eq + 1));
-    CheckQuantityRange(q, d, "bad dispersion \"" + argument + "\"");
+    CheckQuantityRange(q, d, "bad dispersion " + Quoted(argument));
     set[static_cast<int>(q)] = d;
 }
 
 void ApplyDispersionJson(DispersionSet &set, const std::string &text, const std::string &origin) {
     nlohmann::json doc;
     try {
-        doc = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error &e) {
-        throw DispersionError(origin + ": not valid JSON: " + e.what());
+        doc = nlohmann::json::parse(text, RefuseDuplicateNames(origin));
+    } catch (const nlohmann::json::out_of_range &e) {
+        throw DispersionError(origin + ": a number beyond the range of a double (" + Cut(e.what()) + ")");
+    } catch (const nlohmann::json::exception &e) {
+        throw DispersionError(origin + ": not valid JSON: " + Cut(e.what()));
     }
     if (!doc.is_object()) throw DispersionError(origin + ": expected an object of quantities");
     // Check everything before changing anything, so a bad file changes nothing.
@@ -215,11 +248,13 @@ void ApplyDispersionJson(DispersionSet &set, const std::string &text, const std:
 }
 
 void ApplyDispersionFile(DispersionSet &set, const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DispersionError(path + ": cannot read the dispersion file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    ApplyDispersionJson(set, text.str(), path);
+    std::string text;
+    try {
+        text = sim::ReadInputFile(path, kMaxDispersionFileBytes);
+    } catch (const sim::InputError &e) {
+        throw DispersionError(std::string("dispersion file ") + e.what());
+    }
+    ApplyDispersionJson(set, text, path);
 }
 
 std::string Describe(const Distribution &d, Quantity q) {

@@ -33,6 +33,10 @@ struct QuantityInfo {
     const char *name;  // as written on the command line and in files
     const char *unit;
     const char *meaning;
+    // The largest magnitude a bound, mean or standard deviation may have:
+    // far beyond any descent, and small enough that every draw and the start
+    // made from it stay ordinary numbers.
+    double limit;
 };
 const QuantityInfo &Info(Quantity q);
 inline Quantity QuantityAt(int i) { return static_cast<Quantity>(i); }
@@ -59,6 +63,8 @@ struct Distribution {
 
 using DispersionSet = std::array<Distribution, kQuantityCount>;
 
+constexpr std::size_t kMaxDispersionFileBytes = 1u << 20;
+
 // The campaign defaults, documented with the command's help.
 DispersionSet DefaultDispersions();
 // Every quantity as the scenario has it.
@@ -68,7 +74,9 @@ DispersionSet NoDispersions();
 Distribution ParseDistribution(const std::string &text);
 // "NAME=DIST": replaces the named quantity's distribution in `set`.
 void ApplyDispersionArgument(DispersionSet &set, const std::string &argument);
-// Replaces the distributions that a JSON file names (others are kept):
+// Replaces the distributions that a JSON file names (others are kept); a
+// name given twice, a number beyond a double, or a file that is no regular
+// file (or larger than kMaxDispersionFileBytes) is refused:
 //   { "altitude": {"distribution": "uniform", "min": -100, "max": 100},
 //     "pitch":    {"distribution": "normal", "sigma": 3},
 //     "heading":  {"distribution": "none"} }

@@ -8,9 +8,11 @@ namespace {
 
 const int kBarWidth = 30;  // characters
 const double kRedrawInterval = 0.2;  // s
+const double kLongestEstimate = 365.0 * 86400.0;  // s
 
 std::string FormatDuration(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0.0) return "--:--";
+    // Beyond a year the estimate means nothing (and must not overflow a long).
+    if (!std::isfinite(seconds) || seconds < 0.0 || seconds > kLongestEstimate) return "--:--";
     const long s = static_cast<long>(seconds + 0.5);
     char text[32];
     if (s >= 3600)

@@ -10,6 +10,7 @@
 
 #include "montecarlo/Statistics.h"
 #include "sim/files/Outputs.h"
+#include "sim/files/SafeFiles.h"
 
 namespace vtal::montecarlo {
 
@@ -57,12 +58,6 @@ const char *const kStartColumns[kQuantityCount] = {
     "yaw_rate_dps", "bank_rate_dps", "propellant_kg",
 };
 
-std::string Quoted(const std::string &s) {
-    std::string out = "'";
-    for (char c : s) out += (c == '\'') ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
 // Point colours per outcome: green for success, warm colours for failures.
 const char *const kOutcomeColour[kOutcomeCount] = {"#1a9850", "#fdae61", "#d73027", "#762a83",
                                                    "#4575b4", "#999999", "#000000"};
@@ -74,15 +69,17 @@ struct Bins {
     double lo = 0.0, width = 0.0;
     int count = 1;
     int of(double v) const {
-        if (!(width > 0.0)) return 0;
-        return std::clamp(static_cast<int>((v - lo) / width), 0, count - 1);
+        const double bin = (v - lo) / width;
+        if (!(width > 0.0) || !std::isfinite(bin)) return 0;
+        // Clamped as a double first: the conversion must not overflow.
+        return static_cast<int>(std::clamp(bin, 0.0, static_cast<double>(count - 1)));
     }
     // Edges with as many decimals as the bin width needs to tell them apart,
     // none when they are whole numbers.
     std::string label(int i) const {
         const bool whole = lo == std::round(lo) && width == std::round(width);
         const int decimals =
-            whole || !(width > 0.0) ? 0 : std::clamp(static_cast<int>(std::ceil(-std::log10(width))) + 1, 0, 3);
+            whole || !(width > 0.0) ? 0 : static_cast<int>(std::clamp(std::ceil(-std::log10(width)) + 1.0, 0.0, 3.0));
         return Format("%.*f-%.*f", decimals, lo + width * i, decimals, lo + width * (i + 1));
     }
 };
@@ -220,18 +217,21 @@ std::string CsvRow(const RunRecord &r) {
 }
 
 std::string WriteCsv(const std::string &path, const std::vector<RunRecord> &records) {
-    std::FILE *f = std::fopen(path.c_str(), "w");
-    if (!f) return "cannot write " + path;
-    bool ok = std::fprintf(f, "%s\n", CsvHeader().c_str()) > 0;
-    for (const RunRecord &r : records) ok = ok && std::fprintf(f, "%s\n", CsvRow(r).c_str()) > 0;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok ? "" : "failed writing " + path;
+    try {
+        sim::AtomicFile file(path);
+        file.Write(CsvHeader() + "\n");
+        for (const RunRecord &r : records) file.Write(CsvRow(r) + "\n");
+        file.Commit();
+    } catch (const sim::WriteError &e) {
+        return e.what();
+    }
+    return "";
 }
 
 std::string DrawEnvelope(const std::string &pngPath, const CampaignInfo &info, const std::vector<RunRecord> &records) {
     const int sink = static_cast<int>(Quantity::SinkRate);
     const int speed = static_cast<int>(Quantity::HorizontalSpeed);
-    std::string script = "set terminal pngcairo size 900,560 font ',10'\nset output " + Quoted(pngPath) + "\n";
+    std::string script;
     std::string plot;
     for (int o = 0; o < kOutcomeCount; ++o) {
         std::string block;
@@ -247,13 +247,21 @@ std::string DrawEnvelope(const std::string &pngPath, const CampaignInfo &info, c
                        plot.empty() ? "" : ", ", o, kOutcomeColour[o], Label(static_cast<Outcome>(o)), count);
     }
     script += "set title " +
-              Quoted(Format("Landing envelope: %zu runs of %s, seed %" PRIu64, records.size(),
+              sim::GnuplotQuoted(Format("Landing envelope: %zu runs of %s, seed %" PRIu64, records.size(),
                             std::filesystem::path(info.scenario).filename().c_str(), info.seed)) +
               " noenhanced\n";
     script += "set xlabel 'sink rate at the start (m/s, downward)'\nset ylabel 'horizontal speed at the start (m/s)'\n"
               "set grid\nset key outside right top box\n";
     script += plot.empty() ? "plot 0 notitle\n" : "plot " + plot + "\n";
-    return sim::RunGnuplot(script, pngPath);
+    try {
+        sim::AtomicFile png(pngPath);
+        const std::string problem = sim::RunGnuplot("set terminal pngcairo size 900,560 font ',10'\n", script, png);
+        if (!problem.empty()) return problem;
+        png.Commit();
+    } catch (const sim::WriteError &e) {
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace vtal::montecarlo

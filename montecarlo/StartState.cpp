@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "montecarlo/Campaign.h"
+#include "sim/files/Scenario.h"
 #include "sim/vessel/FlightState.h"
 
 namespace vtal::montecarlo {
@@ -90,8 +91,14 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
     v.pos = h.up * (body.radius + altitude);
     v.vel = body.SurfaceVelocity(v.pos) + newGround;
 
-    v.omega += Vec3(At(draw, Quantity::PitchRate), At(draw, Quantity::YawRate), At(draw, Quantity::BankRate)) *
-               kRadPerDeg;
+    // Rates stay within what a scenario may hold.
+    const Quantity rates[3] = {Quantity::PitchRate, Quantity::YawRate, Quantity::BankRate};
+    for (int axis = 0; axis < 3; ++axis) {
+        const double deg = v.omega[axis] / kRadPerDeg + At(draw, rates[axis]);
+        const double kept = std::clamp(deg, -sim::kMaxBodyRate, sim::kMaxBodyRate);
+        if (kept != deg) clamped |= Bit(rates[axis]);
+        v.omega[axis] = kept * kRadPerDeg;
+    }
 
     if (sim::Tank *tank = MainTank(v)) {
         const double mass = tank->mass + At(draw, Quantity::Propellant);

@@ -1,6 +1,7 @@
 #include "apps/vtal-sim/CommandLine.h"
 
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -21,24 +22,67 @@ const char *const kKeysHelp =
     "Scripted keys: comma-separated T:KEY presses and T1-T2:KEY holds (s), shift+KEY and ctrl+KEY with a modifier; "
     "KEY is a letter, [ ] ; ' or num0..num9, num+, num-, num*";
 
+// Any finite time reads; the frame count then decides what is flown.
+constexpr double kLargestSeconds = std::numeric_limits<double>::max();
+constexpr std::size_t kLongestMessage = 2000;  // characters
+
+// Numbers are taken as text and read here, so that every bad value gets the
+// same message with the accepted range in plain numbers.
+struct NumberArguments {
+    std::string until, dt, every;
+};
+
+void ReadNumbers(const NumberArguments &n, sim::RunOptions &o) {
+    if (!n.until.empty()) o.until = sim::ParseArgumentNumber(n.until, "--until", 0.0, kLargestSeconds);
+    if (!n.dt.empty()) o.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, 1.0, true);
+    if (!n.every.empty()) o.every = sim::ParseArgumentNumber(n.every, "--every", 0.0, kLargestSeconds);
+}
+
+int FlyAndReport(const sim::RunOptions &o) {
+    try {
+        sim::Fly(o);
+    } catch (const sim::InputError &e) {
+        PrintError("error", e.what());
+        return kExitBadInput;
+    } catch (const std::exception &e) {
+        PrintError("failed", e.what());
+        return kExitFailed;
+    }
+    // The report on standard output is an output too.
+    if (!(std::cout << std::flush)) {
+        PrintError("failed", "cannot write the report to standard output");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 }  // namespace
+
+void PrintError(const char *kind, const std::string &message) {
+    // A message quotes what it must; anything longer is cut rather than
+    // flooding the terminal.
+    const std::string text = message.size() <= kLongestMessage
+                                 ? message
+                                 : message.substr(0, kLongestMessage) + "... (message cut)";
+    std::cerr << "vtal-sim: " << kind << ": " << text << "\n";
+}
 
 int RunCommandLine(int argc, char **argv) {
     // Landing campaigns have a command line of their own.
     if (argc > 1 && std::string(argv[1]) == "montecarlo") return montecarlo::RunMonteCarloCommand(argc - 1, argv + 1);
     sim::RunOptions o;
+    NumberArguments numbers;
     CLI::App app(kDescription, "vtal-sim");
     app.add_option("scenario", o.scenario, "Scenario file, or its name under the installation's Scenarios/");
-    app.add_option("--until", o.until,
+    app.add_option("--until", numbers.until,
                    "Simulation time to stop at, s (default: once the focus vessel has rested on the ground for 10 s, "
-                   "at most 600 s)")
-        ->check(CLI::NonNegativeNumber);
-    app.add_option("--dt", o.dt, "Frame step, s (default 1/60)")->check(CLI::PositiveNumber);
+                   "at most 600 s)");
+    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)");
     app.add_option("--keys", o.keys, kKeysHelp);
     app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals");
     app.add_flag("--precise", o.precise, "Save with 17 significant digits, for exact continuation");
     app.add_option("--telemetry", o.telemetryPath, "Write telemetry rows to FILE.csv");
-    app.add_option("--every", o.every, "Telemetry interval, s (default: every frame)")->check(CLI::NonNegativeNumber);
+    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)");
     app.add_option("--report", o.reportPath, "Write the JSON report to FILE.json");
     app.add_option("--plot", o.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)");
     app.add_option("--hud", o.hudPath, "Write the last painted head-up display to FILE.svg");
@@ -50,20 +94,17 @@ int RunCommandLine(int argc, char **argv) {
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        std::cerr << "vtal-sim: " << e.what() << "\n" << "Run 'vtal-sim --help' for the options.\n";
+        PrintError("error", e.what());
+        std::cerr << "Run 'vtal-sim --help' for the options.\n";
         return kExitBadInput;
     }
-
     try {
-        sim::Fly(o);
+        ReadNumbers(numbers, o);
     } catch (const sim::InputError &e) {
-        std::cerr << "vtal-sim: error: " << e.what() << "\n";
+        PrintError("error", e.what());
         return kExitBadInput;
-    } catch (const std::exception &e) {
-        std::cerr << "vtal-sim: failed: " << e.what() << "\n";
-        return kExitFailed;
     }
-    return kExitOk;
+    return FlyAndReport(o);
 }
 
 }  // namespace vtal::app

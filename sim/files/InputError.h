@@ -3,6 +3,11 @@
 // names the file, line and problem; the program exits with status 2.
 #pragma once
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +30,58 @@ inline std::string Trim(const std::string &s) {
 inline std::string At(const std::string &file, int line, const std::string &problem) {
     if (line > 0) return file + ":" + std::to_string(line) + ": " + problem;
     return file + ": " + problem;
+}
+
+// Text quoted in a message: a long line or word is cut, with its length, so
+// that a message stays readable whatever the input.
+constexpr std::size_t kLongestQuote = 60;
+inline std::string Short(const std::string &text) {
+    if (text.size() <= kLongestQuote) return text;
+    return text.substr(0, kLongestQuote) + "... (" + std::to_string(text.size()) + " characters)";
+}
+inline std::string Quote(const std::string &text) {
+    if (text.size() <= kLongestQuote) return "'" + text + "'";
+    return "'" + text.substr(0, kLongestQuote) + "...' (" + std::to_string(text.size()) + " characters)";
+}
+
+// A number for a message: plain digits for ordinary sizes, an exponent for
+// the others, never hundreds of digits.
+inline std::string Plain(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", x);
+    return text;
+}
+
+// A command-line number: the whole argument, finite and within [lo, hi]
+// (inclusive unless `aboveLo`); throws InputError naming the option.
+inline double ParseArgumentNumber(const std::string &text, const std::string &option, double lo, double hi,
+                                  bool aboveLo = false) {
+    const bool unbounded = hi >= std::numeric_limits<double>::max();
+    const std::string range = unbounded ? (aboveLo ? "above " : "at least ") + Plain(lo)
+                                        : std::string(aboveLo ? "above " : "from ") + Plain(lo) +
+                                              (aboveLo ? " and at most " : " to ") + Plain(hi);
+    const char *begin = text.c_str();
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(begin, &end);
+    const bool whole = !text.empty() && end != begin && *end == '\0';
+    if (!whole || std::isnan(v)) throw InputError(option + ": " + Quote(text) + " is not a number");
+    // Beyond a double it reads as infinite; too small for one, as 0 or nearly.
+    if (!std::isfinite(v) || v < lo || v > hi || (aboveLo && v <= lo))
+        throw InputError(option + ": " + Quote(text) + " is out of range: it must be " + range);
+    return v;
+}
+
+// A command-line whole number within [lo, hi]; throws InputError naming the option.
+inline long ParseArgumentCount(const std::string &text, const std::string &option, long lo, long hi) {
+    const std::string range = "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    const char *begin = text.c_str();
+    char *end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(begin, &end, 10);
+    if (text.empty() || end == begin || *end != '\0') throw InputError(option + ": " + Quote(text) + " is not " + range);
+    if (errno == ERANGE || v < lo || v > hi) throw InputError(option + ": " + Quote(text) + " is out of range: it must be " + range);
+    return static_cast<long>(v);
 }
 
 }  // namespace vtal::sim

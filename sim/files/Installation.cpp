@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <strings.h>
 #include <unistd.h>
 
 #include "sim/files/InputError.h"
+#include "sim/files/SafeFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -46,10 +47,21 @@ std::string FindNoCase(const fs::path &folder, const std::string &relative) {
     return current.string();
 }
 
-std::string ClassFileName(std::string className) {
-    for (char &c : className)
-        if (c == '\\') c = '/';
-    return className + ".cfg";
+// A class or module name is a file name in its folder, never a path: no
+// scenario or configuration reaches a file outside the installation.
+bool IsPlainFileName(const std::string &name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (const char c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) return false;
+    return true;
+}
+
+// The Module entry of a configuration: a file name under Modules/.
+std::string ModuleName(const std::string &value, const std::string &file, int line) {
+    if (!IsPlainFileName(value))
+        throw InputError(At(file, line, "Module " + Quote(value) +
+                                            " is a path or empty; a module is a file name under the installation's Modules/"));
+    return value;
 }
 
 double ConfigNumber(const std::string &value, const std::string &file, int line, const std::string &key) {
@@ -59,7 +71,7 @@ double ConfigNumber(const std::string &value, const std::string &file, int line,
     const double v = std::strtod(begin, &end);
     while (end && (*end == ' ' || *end == '\t')) ++end;
     if (end == begin || *end != '\0' || !std::isfinite(v) || v < 0.0)
-        throw InputError(At(file, line, key + ": '" + value + "' is not a non-negative number"));
+        throw InputError(At(file, line, key + ": " + Quote(value) + " is not a non-negative number"));
     return v;
 }
 
@@ -74,7 +86,10 @@ Installation::Installation(const std::string &root) : root_(root) {
 VesselClass Installation::FindClass(const std::string &className) const {
     VesselClass vc;
     vc.className = className;
-    const std::string path = FindNoCase(fs::path(root_) / "Config" / "Vessels", ClassFileName(className));
+    if (!IsPlainFileName(className))
+        throw InputError(At(root_, 0, "vessel class " + Quote(className) +
+                                          " is a path; a class is a file name under Config/Vessels/"));
+    const std::string path = FindNoCase(fs::path(root_) / "Config" / "Vessels", className + ".cfg");
     if (path.empty()) {
         vc.known = false;
         vc.size = kDefaultPassiveSize;
@@ -83,8 +98,7 @@ VesselClass Installation::FindClass(const std::string &className) const {
         return vc;
     }
     vc.configPath = path;
-    std::ifstream in(path);
-    if (!in) throw InputError(At(path, 0, "cannot be read"));
+    std::istringstream in(ReadInputFile(path));
     std::string raw;
     int number = 0;
     while (std::getline(in, raw)) {
@@ -95,7 +109,7 @@ VesselClass Installation::FindClass(const std::string &className) const {
         if (eq == std::string::npos) throw InputError(At(path, number, "expected 'Key = Value'"));
         const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
         if (strcasecmp(key.c_str(), "ClassName") == 0) vc.className = value;
-        else if (strcasecmp(key.c_str(), "Module") == 0) vc.module = value;
+        else if (strcasecmp(key.c_str(), "Module") == 0) vc.module = ModuleName(value, path, number);
         else if (strcasecmp(key.c_str(), "Size") == 0) vc.size = ConfigNumber(value, path, number, key);
         else if (strcasecmp(key.c_str(), "EmptyMass") == 0) vc.emptyMass = ConfigNumber(value, path, number, key);
         else if (strcasecmp(key.c_str(), "FuelMass") == 0) vc.fuelMass = ConfigNumber(value, path, number, key);
@@ -105,17 +119,16 @@ VesselClass Installation::FindClass(const std::string &className) const {
 }
 
 std::string Installation::ModulePath(const std::string &module) const {
+    if (!IsPlainFileName(module))
+        throw InputError(At(root_, 0, "module " + Quote(module) + " is a path; a module is a file name under Modules/"));
     std::string name = module;
-    for (char &c : name)
-        if (c == '\\') c = '/';
     for (const char *suffix : {".dll", ".so"}) {
         const std::size_t n = std::strlen(suffix);
         if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0) name.resize(name.size() - n);
     }
-    std::string path = FindNoCase(fs::path(root_) / "Modules", name + ".so");
-    if (path.empty()) path = FindNoCase(fs::path(root_), name + ".so");
+    const std::string path = FindNoCase(fs::path(root_) / "Modules", name + ".so");
     if (path.empty())
-        throw InputError(At(root_, 0, "module '" + module + "' not found (looked for Modules/" + name + ".so)"));
+        throw InputError(At(root_, 0, "module " + Quote(module) + " not found (looked for Modules/" + name + ".so)"));
     return path;
 }
 

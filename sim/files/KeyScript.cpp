@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <functional>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -32,31 +32,40 @@ const NamedKey kNamedKeys[] = {
 const int kLetterCodes[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32,
                               0x31, 0x18, 0x19, 0x10, 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
 
-bool ParseTime(const std::string &text, double &out) {
-    if (text.empty()) return false;
-    const char *begin = text.c_str();
+// A time in seconds, 0 or more; else throws the reason.
+double ParseTime(const std::string &text, const std::function<InputError(const std::string &)> &bad) {
+    const std::string t = Trim(text);
+    if (t.empty()) throw bad("a time is missing");
+    const char *begin = t.c_str();
     char *end = nullptr;
-    errno = 0;
-    out = std::strtod(begin, &end);
-    return end != begin && *end == '\0' && std::isfinite(out) && out >= 0.0 && errno != ERANGE;
+    const double out = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || std::isnan(out)) throw bad(Quote(t) + " is not a time in seconds");
+    if (out < 0.0) throw bad("the time " + Quote(t) + " is negative; times count from 0 s at the start of the run");
+    if (!std::isfinite(out)) throw bad("the time " + Quote(t) + " is beyond the range of numbers");
+    return out;
+}
+
+// The dash between the times of a hold: not a sign at the start, nor the
+// sign of an exponent ("1e-3").
+std::size_t RangeDash(const std::string &when) {
+    for (std::size_t i = 1; i < when.size(); ++i)
+        if (when[i] == '-' && when[i - 1] != 'e' && when[i - 1] != 'E') return i;
+    return std::string::npos;
 }
 
 KeyEvent ParseItem(const std::string &item) {
-    const auto bad = [&](const std::string &why) {
-        return InputError("--keys: '" + item + "': " + why);
-    };
+    const auto bad = [&](const std::string &why) { return InputError("--keys: " + Quote(item) + ": " + why); };
     const auto colon = item.find(':');
     if (colon == std::string::npos) throw bad("expected T:KEY or T1-T2:KEY");
     const std::string when = Trim(item.substr(0, colon));
     std::string key = Trim(item.substr(colon + 1));
     KeyEvent e;
-    const auto dash = when.find('-');
+    const auto dash = RangeDash(when);
     if (dash == std::string::npos) {
-        if (!ParseTime(when, e.start)) throw bad("'" + when + "' is not a time in seconds");
-        e.end = e.start;
+        e.start = e.end = ParseTime(when, bad);
     } else {
-        if (!ParseTime(when.substr(0, dash), e.start) || !ParseTime(when.substr(dash + 1), e.end))
-            throw bad("'" + when + "' is not a time range T1-T2");
+        e.start = ParseTime(when.substr(0, dash), bad);
+        e.end = ParseTime(when.substr(dash + 1), bad);
         if (e.end < e.start) throw bad("the hold ends before it starts");
         e.hold = true;
     }
@@ -71,7 +80,7 @@ KeyEvent ParseItem(const std::string &item) {
         }
     }
     e.scanCode = ScanCodeOf(key);
-    if (e.scanCode < 0) throw bad("unknown key '" + key + "'");
+    if (e.scanCode < 0) throw bad("unknown key " + Quote(key));
     return e;
 }
 
@@ -94,7 +103,7 @@ std::vector<KeyEvent> ParseKeyScript(const std::string &script) {
         std::size_t end = script.find(',', begin);
         if (end == std::string::npos) end = script.size();
         const std::string item = Trim(script.substr(begin, end - begin));
-        if (item.empty()) throw InputError("--keys: empty item in '" + script + "'");
+        if (item.empty()) throw InputError("--keys: empty item in " + Quote(script));
         events.push_back(ParseItem(item));
         begin = end + 1;
     }

@@ -1,8 +1,8 @@
 #include "sim/files/Outputs.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,7 +31,68 @@ std::string NavmodeText(unsigned modes) {
 
 double Round(double x, double unit) { return std::round(x / unit) * unit; }
 
+// A mechanism status as a whole number when it is one that an int holds.
+Json StatusNumber(double status) {
+    if (std::isfinite(status) && std::fabs(status) <= static_cast<double>(INT_MAX) && status == std::floor(status))
+        return static_cast<int>(status);
+    return status;
+}
+
+// Every number in the report must be finite: JSON has no non-numbers, and a
+// reader would get null where a value belongs.
+void CheckNumbers(const Json &node, const std::string &where) {
+    if (node.is_number_float() && !std::isfinite(node.get<double>()))
+        throw std::runtime_error("the report would hold a non-number at " + where + "; it is not written");
+    if (node.is_object())
+        for (auto it = node.begin(); it != node.end(); ++it) CheckNumbers(it.value(), where + "/" + it.key());
+    if (node.is_array())
+        for (std::size_t i = 0; i < node.size(); ++i) CheckNumbers(node[i], where + "/" + std::to_string(i));
+}
+
+// Length of the UTF-8 sequence starting at s[i], or 0 if none starts there.
+std::size_t Utf8SequenceAt(const std::string &s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    std::size_t n = 0;
+    unsigned lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    else if (c == 0xE0) n = 3, lo = 0xA0;
+    else if (c == 0xED) n = 3, hi = 0x9F;  // no surrogates
+    else if (c >= 0xE1 && c <= 0xEF) n = 3;
+    else if (c == 0xF0) n = 4, lo = 0x90;
+    else if (c >= 0xF1 && c <= 0xF3) n = 4;
+    else if (c == 0xF4) n = 4, hi = 0x8F;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    return n;
+}
+
 }  // namespace
+
+std::string TextAsUtf8(const std::string &text) {
+    bool valid = true;
+    for (std::size_t i = 0; i < text.size() && valid;) {
+        const std::size_t n = Utf8SequenceAt(text, i);
+        valid = n > 0;
+        i += n;
+    }
+    if (valid) return text;
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
 
 std::vector<std::pair<std::string, std::vector<double>>> ParseModuleValues(const std::string &text) {
     std::vector<std::pair<std::string, std::vector<double>>> out;
@@ -61,9 +122,8 @@ std::vector<std::pair<std::string, std::vector<double>>> ParseModuleValues(const
     return out;
 }
 
-TelemetryWriter::TelemetryWriter(const std::string &path, World &world) {
-    file_ = std::fopen(path.c_str(), "w");
-    if (!file_) throw InputError(At(path, 0, "cannot be written"));
+TelemetryWriter::TelemetryWriter(const std::string &path, World &world)
+    : file_(std::make_unique<AtomicFile>(path)) {
     columns_ = {"time", "altitude", "vertical_speed", "horizontal_speed", "pitch_deg", "bank_deg", "heading_deg"};
     Vessel &v = *world.Focus();
     if (const ThrusterGroup *main = v.Group(THGROUP_MAIN)) engines_ = main->members;
@@ -80,23 +140,32 @@ TelemetryWriter::TelemetryWriter(const std::string &path, World &world) {
                 columns_.push_back(values.size() == 1 ? key : key + "_" + std::to_string(i + 1));
         }
     }
-    for (std::size_t i = 0; i < columns_.size(); ++i) std::fprintf(file_, "%s%s", i ? "," : "", columns_[i].c_str());
-    std::fputc('\n', file_);
-}
-
-TelemetryWriter::~TelemetryWriter() {
-    if (file_) std::fclose(file_);
+    std::string header;
+    for (std::size_t i = 0; i < columns_.size(); ++i) header += (i ? "," : "") + columns_[i];
+    file_->Write(header + "\n");
 }
 
 void TelemetryWriter::Row(World &world) {
     Vessel &v = *world.Focus();
     const CentralBody &body = world.Body();
-    std::fprintf(file_, "%.6f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", world.SimTime(), Altitude(v, body), VerticalSpeed(v),
-                 HorizontalSpeed(v, body), Pitch(v) / kRadPerDeg, Bank(v) / kRadPerDeg, Heading(v) / kRadPerDeg);
-    for (const Thruster *t : engines_) std::fprintf(file_, ",%.6f", t->effective);
     const ThrusterGroup *left = v.Group(THGROUP_ATT_YAWLEFT), *right = v.Group(THGROUP_ATT_YAWRIGHT);
-    std::fprintf(file_, ",%.6f,%.6f,%s,%.6f,%d,%d", GroupLevel(left), GroupLevel(right), NavmodeText(v.navmodes).c_str(),
-                 v.PropellantMass(), v.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
+    const double flight[] = {world.SimTime(),          Altitude(v, body),         VerticalSpeed(v),
+                             HorizontalSpeed(v, body),     Pitch(v) / kRadPerDeg,     Bank(v) / kRadPerDeg,
+                             Heading(v) / kRadPerDeg,  GroupLevel(left), GroupLevel(right),
+                             v.PropellantMass()};
+    const auto checked = [&](double x, const char *what) {
+        if (!std::isfinite(x))
+            throw std::runtime_error("telemetry at t = " + std::to_string(world.SimTime()) + " s: " + what +
+                                     " of vessel '" + v.name + "' is not a number; the telemetry is not written");
+        return x;
+    };
+    for (double x : flight) checked(x, "the flight state");
+    std::FILE *f = file_->Stream();
+    std::fprintf(f, "%.6f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", flight[0], flight[1], flight[2], flight[3], flight[4],
+                 flight[5], flight[6]);
+    for (const Thruster *t : engines_) std::fprintf(f, ",%.6f", checked(t->effective, "an engine level"));
+    std::fprintf(f, ",%.6f,%.6f,%s,%.6f,%d,%d", flight[7], flight[8], NavmodeText(v.navmodes).c_str(), flight[9],
+                 v.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
     if (!moduleColumns_.empty()) {
         world.ModuleLines(v, moduleText_);
         const auto values = ParseModuleValues(moduleText_);
@@ -106,26 +175,19 @@ void TelemetryWriter::Row(World &world) {
                 if (entry.first == key) found = &entry.second;
             for (int i = 0; i < count; ++i) {
                 if (found && static_cast<std::size_t>(i) < found->size())
-                    std::fprintf(file_, ",%.6g", (*found)[static_cast<std::size_t>(i)]);
+                    std::fprintf(f, ",%.6g", checked((*found)[static_cast<std::size_t>(i)], "a module value"));
                 else
-                    std::fputs(",", file_);
+                    std::fputs(",", f);
             }
         }
     }
-    std::fputc('\n', file_);
-}
-
-bool TelemetryWriter::Close() {
-    if (!file_) return true;
-    const bool ok = std::ferror(file_) == 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return ok && closed;
+    std::fputc('\n', f);
+    file_->CheckStream();
 }
 
 std::string ReportJson(const RunResult &result, const World &world) {
     Json report;
-    report["scenario"] = result.scenarioPath;
+    report["scenario"] = TextAsUtf8(result.scenarioPath);
     report["body"] = world.Body().name;
     report["dt"] = world.Dt();
     report["end_time"] = result.endTime;
@@ -133,8 +195,8 @@ std::string ReportJson(const RunResult &result, const World &world) {
     Json vessels = Json::array();
     for (const VesselSummary &v : result.vessels) {
         Json jv;
-        jv["name"] = v.name;
-        jv["class"] = v.className;
+        jv["name"] = TextAsUtf8(v.name);
+        jv["class"] = TextAsUtf8(v.className);
         jv["ground_contact"] = v.groundContact;
         if (v.touchdown.happened) {
             jv["touchdown"] = {{"time", v.touchdown.time},
@@ -149,11 +211,12 @@ std::string ReportJson(const RunResult &result, const World &world) {
         }
         jv["landed"] = v.landed;
         jv["landed_at"] = v.landedAt >= 0.0 ? Json(v.landedAt) : Json(nullptr);
+        jv["stopped_in_ground_at"] = v.crashedAt >= 0.0 ? Json(v.crashedAt) : Json(nullptr);
         jv["propellant_kg"] = v.propellantKg;
         Json mechanisms = Json::object(), settings = Json::object();
         for (const auto &[key, values] : v.moduleValues) {
             if (values.size() == 2)
-                mechanisms[key] = {{"status", static_cast<int>(values[0])}, {"state", values[1]}};
+                mechanisms[key] = {{"status", StatusNumber(values[0])}, {"state", values[1]}};
             else if (values.size() == 1 && key != "MANUAL")
                 mechanisms[key] = {{"state", values[0]}};
             else if (values.size() == 1)
@@ -170,13 +233,16 @@ std::string ReportJson(const RunResult &result, const World &world) {
     Json notes = Json::array();
     for (const AnnotationSummary &a : result.annotations) {
         Json ja;
-        ja["text"] = a.text;
+        ja["text"] = TextAsUtf8(a.text);
         ja["created_at"] = a.createdAt;
         ja["deleted_at"] = a.deleted ? Json(a.deletedAt) : Json(nullptr);
         notes.push_back(ja);
     }
     report["annotations"] = notes;
-    report["warnings"] = result.warnings;
+    Json warnings = Json::array();
+    for (const std::string &w : result.warnings) warnings.push_back(TextAsUtf8(w));
+    report["warnings"] = warnings;
+    CheckNumbers(report, "");
     return report.dump(2) + "\n";
 }
 
@@ -190,7 +256,7 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
         for (double p : v.propellantKg) propellant += p;
         std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
                       v.className.c_str(), v.altitude,
-                      v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
+                      v.crashedAt >= 0.0 ? "in the ground" : v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
         out << line;
         if (v.touchdown.happened) {
             std::snprintf(line, sizeof line,
@@ -199,7 +265,11 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
                           v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
                           v.touchdown.bankDeg, v.touchdown.headingDeg);
             out << line;
-            if (v.landedAt >= 0.0) {
+            if (v.crashedAt >= 0.0) {
+                std::snprintf(line, sizeof line,
+                              "    driven deeper than its size into the ground: stopped there at t = %.2f s\n", v.crashedAt);
+                out << line;
+            } else if (v.landedAt >= 0.0) {
                 std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
                 out << line;
             }
@@ -256,22 +326,21 @@ bool ProgramAvailable(const std::string &name) {
     return false;
 }
 
-std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns,
-                     const std::string &pngPath) {
+std::string GnuplotQuoted(const std::string &text) {
+    std::string out = "'";
+    for (char c : text) out += (c == '\'') ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns, AtomicFile &png) {
     const auto column = [&](const std::string &name) {
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (columns[i] == name) return static_cast<int>(i) + 1;
         return 0;
     };
-    const auto quoted = [](const std::string &s) {
-        std::string out = "'";
-        for (char c : s) out += (c == '\'') ? std::string("''") : std::string(1, c);
-        return out + "'";
-    };
-    std::string script = "set terminal pngcairo noenhanced size 1200,1400 font ',10'\nset output " + quoted(pngPath) +
-                         "\nset datafile separator ','\nset key outside right\nset grid\nset xlabel 'time (s)'\n"
+    std::string script = "set datafile separator ','\nset key outside right\nset grid\nset xlabel 'time (s)'\n"
                          "set multiplot layout 4,1\n";
-    const std::string data = quoted(telemetryPath);
+    const std::string data = GnuplotQuoted(telemetryPath);
     script += "set ylabel 'altitude (m)'\nplot " + data + " every ::1 using 1:" + std::to_string(column("altitude")) +
               " with lines title 'altitude'\n";
     script += "set ylabel 'speed (m/s)'\nplot " + data + " every ::1 using 1:" +
@@ -288,18 +357,24 @@ std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::st
               std::to_string(column("pitch_deg")) + " with lines title 'pitch', " + data + " every ::1 using 1:" +
               std::to_string(column("bank_deg")) + " with lines title 'bank'\nunset multiplot\n";
 
-    return RunGnuplot(script, pngPath);
+    return RunGnuplot("set terminal pngcairo noenhanced size 1200,1400 font ',10'\n", script, png);
 }
 
-std::string RunGnuplot(const std::string &script, const std::string &pngPath) {
+std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png) {
+    try {
+        png.Close();  // gnuplot writes the working file itself
+    } catch (const WriteError &e) {
+        return e.what();
+    }
+    const std::string script = terminal + "set output " + GnuplotQuoted(png.WorkingPath()) + "\n" + commands;
     char scriptPath[] = "/tmp/vtal-plot-XXXXXX";
     const int fd = mkstemp(scriptPath);
     if (fd < 0) return "cannot create a temporary file for the plot script";
     const bool written = write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    close(fd);
-    if (!written) {
+    const bool closed = close(fd) == 0;
+    if (!written || !closed) {
         unlink(scriptPath);
-        return "cannot write the plot script";
+        return "cannot write the plot script (is /tmp full?)";
     }
     pid_t pid = 0;
     char program[] = "gnuplot";
@@ -309,7 +384,10 @@ std::string RunGnuplot(const std::string &script, const std::string &pngPath) {
     if (rc == 0) waitpid(pid, &status, 0);
     unlink(scriptPath);
     if (rc != 0) return "gnuplot could not be started (is it installed?)";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + pngPath;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + png.Target();
+    // gnuplot does not always report a picture it could not finish writing.
+    if (png.WorkingPath() != png.Target() && !IsCompletePng(png.WorkingPath()))
+        return "gnuplot could not write the whole picture " + png.Target() + " (disk full or file size limit?)";
     return "";
 }
 

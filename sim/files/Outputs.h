@@ -2,42 +2,55 @@
 // the plot (drawn by gnuplot).
 #pragma once
 
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/files/SafeFiles.h"
 #include "sim/run/Flight.h"
 
 namespace vtal::sim {
 
+// Telemetry rows, written to a temporary file beside the target until Commit.
 class TelemetryWriter {
 public:
-    // Opens the file and fixes the columns from the focus vessel; throws InputError.
+    // Opens the file and fixes the columns from the focus vessel; throws WriteError.
     TelemetryWriter(const std::string &path, World &world);
-    ~TelemetryWriter();
-    TelemetryWriter(const TelemetryWriter &) = delete;
-    TelemetryWriter &operator=(const TelemetryWriter &) = delete;
 
+    // Writes one row; throws WriteError if writing fails, std::runtime_error
+    // if a value is not a number (nothing else is written then).
     void Row(World &world);
     const std::vector<std::string> &Columns() const { return columns_; }
-    bool Close();  // false if writing failed
+    // The rows so far, complete once Close has returned (for the plot).
+    const std::string &WorkingPath() const { return file_->WorkingPath(); }
+    void Close() { file_->Close(); }     // throws WriteError
+    void Commit() { file_->Commit(); }   // replaces the target; throws WriteError
 
 private:
-    std::FILE *file_ = nullptr;
+    std::unique_ptr<AtomicFile> file_;
     std::vector<std::string> columns_;
     std::vector<Thruster *> engines_;
     std::vector<std::pair<std::string, int>> moduleColumns_;  // key and value count
     std::string moduleText_;
 };
 
+// The JSON report. Text from the scenario that is not UTF-8 (the host's files
+// are 8-bit text) is decoded as Latin-1. Throws std::runtime_error, naming
+// the place, if a number in it is not finite.
 std::string ReportJson(const RunResult &result, const World &world);
 void PrintHumanReport(std::ostream &out, const RunResult &result, const World &world);
 // Draws altitude, vertical speed, engine levels and attitude against time from
-// a telemetry file; returns an error message, empty on success.
-std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns,
-                     const std::string &pngPath);
-// Runs gnuplot on a script; returns an error message, empty on success.
-std::string RunGnuplot(const std::string &script, const std::string &pngPath);
+// a telemetry file into the png's working file (the caller commits it);
+// returns an error message, empty on success.
+std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns, AtomicFile &png);
+// Runs gnuplot on a script (a terminal line and the plot commands) that draws
+// into the png's working file, and checks that a whole picture came out;
+// returns an error message, empty on success. The caller commits the file.
+std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png);
+// A string in gnuplot's single quotes.
+std::string GnuplotQuoted(const std::string &text);
+// The text as valid UTF-8: itself if it is, else decoded as Latin-1.
+std::string TextAsUtf8(const std::string &text);
 // Whether a program is found on the search path.
 bool ProgramAvailable(const std::string &name);
 

@@ -1,12 +1,12 @@
 #include "sim/files/Scenario.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <sstream>
 #include <strings.h>
 
 #include "sim/files/InputError.h"
+#include "sim/files/SafeFiles.h"
 
 namespace vtal::sim {
 namespace {
@@ -14,6 +14,24 @@ namespace {
 bool Is(const std::string &line, const char *word) { return strcasecmp(line.c_str(), word) == 0; }
 
 std::string FirstWord(const std::string &line) { return line.substr(0, line.find_first_of(" \t")); }
+
+// "Name:Class" alone on a line, as a vessel block begins.
+bool LooksLikeVesselHeader(const std::string &line) {
+    const auto colon = line.find(':');
+    return colon != std::string::npos && colon > 0 && colon + 1 < line.size() &&
+           line.find_first_of(" \t") == std::string::npos;
+}
+
+// Why a class name cannot be looked up as a file name under Config/Vessels/,
+// or empty if it can.
+std::string ClassNameProblem(const std::string &name) {
+    if (name.find_first_of("/\\") != std::string::npos)
+        return "holds a path separator; a class is a file name under Config/Vessels/";
+    if (name == "." || name == "..") return "is a folder name; a class is a file name under Config/Vessels/";
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20) return "holds a control character";
+    return "";
+}
 
 std::string Rest(const std::string &line) {
     const auto sp = line.find_first_of(" \t");
@@ -67,7 +85,7 @@ private:
             if (Is(line, end)) return out;
             out.push_back({line, number});
         }
-        throw InputError(At(path_, beginLine, what + " has no " + end));
+        throw InputError(At(path_, beginLine, Short(what) + " has no " + Short(end)));
     }
 
     void ReadDescription(int number) {
@@ -90,7 +108,7 @@ private:
             } else if (Is(key, "Date")) {
                 ReadDate(l);
             } else {
-                WarnOnce(scn_.warnings, path_ + ": environment line '" + key + "' is not modelled; ignored");
+                WarnOnce(scn_.warnings, path_ + ": environment line " + Quote(key) + " is not modelled; ignored");
             }
         }
     }
@@ -101,13 +119,13 @@ private:
         in >> kind >> value;
         double date = 0.0;
         if (!ParseFiniteNumber(value, date))
-            throw InputError(At(path_, l.number, "Date: '" + value + "' is not a number"));
+            throw InputError(At(path_, l.number, "Date: " + Quote(value) + " is not a number"));
         if (Is(kind, "MJD")) {
             scn_.mjd = date;
         } else if (Is(kind, "JD")) {
             scn_.mjd = date - 2400000.5;
         } else {
-            WarnOnce(scn_.warnings, At(path_, l.number, "Date " + kind + " is not modelled; the default date is used"));
+            WarnOnce(scn_.warnings, At(path_, l.number, "Date " + Quote(kind) + " is not modelled; the default date is used"));
         }
     }
 
@@ -125,7 +143,7 @@ private:
         for (const ScenarioLine &l : Until(end.c_str(), number, begin)) raw += "  " + l.text + "\n";
         raw += end + "\n";
         scn_.carriedSections.push_back(raw);
-        WarnOnce(scn_.warnings, path_ + ": section BEGIN_" + kind + " is not modelled; carried unchanged");
+        WarnOnce(scn_.warnings, path_ + ": section " + Quote("BEGIN_" + kind) + " is not modelled; carried unchanged");
     }
 
     void ReadShips(int number) {
@@ -146,7 +164,10 @@ private:
         block.name = Trim(header.substr(0, colon));
         block.className = colon == std::string::npos ? block.name : Trim(header.substr(colon + 1));
         if (block.name.empty() || block.className.empty() || block.name.find_first_of(" \t") != std::string::npos)
-            throw InputError(At(path_, number, "'" + header + "' is not a vessel header (name:class)"));
+            throw InputError(At(path_, number, Quote(header) + " is not a vessel header (name:class)"));
+        const std::string classProblem = ClassNameProblem(block.className);
+        if (!classProblem.empty())
+            throw InputError(At(path_, number, "vessel class " + Quote(block.className) + " " + classProblem));
         for (const VesselBlock &other : scn_.vessels)
             if (other.name == block.name) throw InputError(At(path_, number, "a second vessel named '" + block.name + "'"));
         if (colon == std::string::npos)
@@ -162,15 +183,54 @@ private:
             ++next_;
             if (Is(line, "END")) break;
             if (line.empty()) continue;
+            if (LooksLikeVesselHeader(line))
+                throw InputError(At(path_, lineNo, Quote(line) + " looks like the next vessel's header, but vessel block '" +
+                                                       block.name + "' (line " + std::to_string(number) +
+                                                       ") has no END before it"));
             const LineResult r = ParseStandardLine(line, block.status);
             if (!r.error.empty()) throw InputError(At(path_, lineNo, r.error));
             if (r.kind == LineKind::Carried && r.key != "BASE")
-                WarnOnce(scn_.warnings, path_ + ": vessel line " + r.key + " is not modelled; carried unchanged");
+                WarnOnce(scn_.warnings, path_ + ": vessel line " + Quote(r.key) + " is not modelled; carried unchanged");
+            if (r.kind == LineKind::Standard) lineOf_[r.key] = lineNo;
+            if (r.key == "FUEL" && (block.status.fuel < 0.0 || block.status.fuel > 1.0))
+                WarnOnce(scn_.warnings, At(path_, lineNo, "FUEL outside 0..1 is clamped"));
             block.lines.push_back({line, lineNo});
         }
         if (block.status.kind == StandardStatus::Kind::Unset)
             throw InputError(At(path_, number, "vessel block '" + block.name + "' has no STATUS line"));
+        CheckStateLimits(block);
+        lineOf_.clear();
         scn_.vessels.push_back(std::move(block));
+    }
+
+    // A state the physics cannot carry is refused at its line.
+    void CheckStateLimits(const VesselBlock &block) {
+        const StandardStatus &st = block.status;
+        const auto refuse = [&](const char *key, const std::string &problem) {
+            const auto found = lineOf_.find(key);
+            throw InputError(At(path_, found == lineOf_.end() ? block.line : found->second,
+                                std::string(key) + ": " + problem + " (vessel '" + block.name + "')"));
+        };
+        const auto checkDistance = [&](const char *key, double distance) {
+            if (distance < kMinCentreDistance)
+                refuse(key, "the vessel would be " + Plain(distance) + " m from the centre of " + st.body +
+                                "; at least " + Plain(kMinCentreDistance) + " m is accepted");
+            if (distance > kMaxCentreDistance)
+                refuse(key, "the vessel would be " + Plain(distance) + " m from the centre of " + st.body +
+                                "; at most " + Plain(kMaxCentreDistance) + " m is accepted");
+        };
+        if (st.kind == StandardStatus::Kind::Flying) {
+            if (st.hasRpos) checkDistance("RPOS", st.rpos.stableNorm());
+            if (st.hasRvel && !(st.rvel.stableNorm() <= kMaxSpeed))
+                refuse("RVEL", "a speed of " + Plain(st.rvel.stableNorm()) + " m/s; at most " + Plain(kMaxSpeed) +
+                                   " m/s is accepted");
+        }
+        if (st.kind == StandardStatus::Kind::Landed && st.hasAlt) {
+            if (const CentralBody *body = FindBody(st.body)) checkDistance("ALT", body->radius + st.alt);
+        }
+        if (st.hasVrot && !(st.vrot.cwiseAbs().maxCoeff() <= kMaxBodyRate))
+            refuse("VROT", "a rate of " + Plain(st.vrot.cwiseAbs().maxCoeff()) + " deg/s about an axis; at most " +
+                               Plain(kMaxBodyRate) + " deg/s is accepted");
     }
 
     static std::string RawBlock(const VesselBlock &b) {
@@ -215,6 +275,7 @@ private:
     std::vector<std::string> lines_;
     std::size_t next_ = 0;
     bool outsideWarned_ = false;
+    std::map<std::string, int> lineOf_;  // line of each standard key in the vessel block being read
     Scenario scn_;
 };
 
@@ -228,15 +289,6 @@ Scenario ParseScenarioText(const std::string &text, const std::string &path) {
     return Reader(text, path).Read();
 }
 
-Scenario ReadScenarioFile(const std::string &path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw InputError(At(path, 0, "cannot be read (no such file)"));
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(At(path, 0, "cannot be read"));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw InputError(At(path, 0, "cannot be read"));
-    return ParseScenarioText(text.str(), path);
-}
+Scenario ReadScenarioFile(const std::string &path) { return ParseScenarioText(ReadInputFile(path), path); }
 
 }  // namespace vtal::sim

@@ -15,6 +15,15 @@ namespace vtal::sim {
 // Date of a scenario without a Date line: 2000 Jan 1 12:00 (MJD 51544.5).
 constexpr double kDefaultMjd = 51544.5;
 
+// States a vessel may start in. Closer to the body's centre its direction
+// from the centre means nothing; farther away, or faster, the squares and
+// quotients of the physics leave the range of ordinary numbers; faster
+// turning is no state a vessel survives and the integration cannot follow.
+constexpr double kMinCentreDistance = 1000.0;  // m, of RPOS, or of the radius plus ALT
+constexpr double kMaxCentreDistance = 1e12;    // m
+constexpr double kMaxSpeed = 1e6;              // m/s, of RVEL
+constexpr double kMaxBodyRate = 1000.0;        // deg/s, of each VROT component
+
 struct ScenarioLine {
     std::string text;  // trimmed
     int number = 0;    // line number in the file
@@ -41,7 +50,10 @@ struct Scenario {
     std::vector<std::string> warnings;         // one per kind of thing ignored
 };
 
-// Reads and checks a scenario file; throws InputError naming file, line and problem.
+// Reads and checks a scenario file; throws InputError naming file, line and
+// problem: also for a file that is no regular file, a vessel block that runs
+// into the next vessel's header, a class name that is a path, and a state
+// beyond the limits above.
 Scenario ReadScenarioFile(const std::string &path);
 Scenario ParseScenarioText(const std::string &text, const std::string &path);
 

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <strings.h>
 
+#include "sim/files/InputError.h"
+
 namespace vtal::sim {
 namespace {
 
@@ -38,7 +40,7 @@ bool ParseNumber(const std::string &word, double &out, std::string &error, const
     errno = 0;
     const double v = std::strtod(begin, &end);
     if (end == begin || *end != '\0' || !std::isfinite(v) || errno == ERANGE) {
-        error = what + ": '" + word + "' is not a number";
+        error = what + ": " + Quote(word) + " is not a number";
         return false;
     }
     out = v;
@@ -70,7 +72,7 @@ bool ParseIndexedLevels(const std::vector<std::string> &w, std::vector<std::pair
             double idx = 0.0;
             if (!ParseNumber(item.substr(0, colon), idx, error, key + " index") ||
                 idx != std::floor(idx) || idx < 0.0 || idx > 1e6) {
-                if (error.empty()) error = key + ": bad index in '" + item + "'";
+                if (error.empty()) error = key + ": bad index in " + Quote(item);
                 return false;
             }
             index = static_cast<int>(idx);
@@ -108,7 +110,7 @@ LineResult ParseStandardLine(const std::string &line, StandardStatus &st) {
             st.body = w[2];
             st.arotAfterStatus = false;
         } else {
-            r.error = "unknown STATUS '" + w[1] + "' (expected Landed or Orbiting)";
+            r.error = "unknown STATUS " + Quote(w[1]) + " (expected Landed or Orbiting)";
         }
     } else if (key == "POS") {
         if (ParseNumbers(w, 2, n, r.error, key)) {

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <unistd.h>
@@ -13,8 +11,8 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/files/InputError.h"
 #include "sim/files/Outputs.h"
-
-namespace fs = std::filesystem;
+#include "sim/files/SafeFiles.h"
+#include "sim/files/Scenario.h"
 
 namespace vtal::sim {
 namespace {
@@ -23,37 +21,103 @@ constexpr double kMaxDt = 1.0;              // s; longer steps are refused
 constexpr double kProgressInterval = 0.2;   // s of wall time between progress updates
 constexpr double kTimeTolerance = 1e-9;     // s
 
-// An output file must be writable before anything is flown.
-void CheckWritable(const std::string &path, const char *what) {
-    if (path.empty()) return;
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_directory(p, ec)) throw InputError(std::string(what) + " '" + path + "' is a folder");
-    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    if (!fs::is_directory(dir, ec)) throw InputError(std::string(what) + " '" + path + "': no folder " + dir.string());
-    if (access(dir.c_str(), W_OK) != 0 || (fs::exists(p, ec) && access(p.c_str(), W_OK) != 0))
-        throw InputError(std::string(what) + " '" + path + "' cannot be written");
-}
-
 void CheckOptions(const RunOptions &o) {
     if (!std::isfinite(o.dt) || o.dt <= 0.0 || o.dt > kMaxDt)
         throw InputError("--dt must be a number of seconds above 0 and at most 1");
     if (!(o.until < 0.0) && !std::isfinite(o.until)) throw InputError("--until must be a finite number of seconds");
     if (!std::isfinite(o.every) || o.every < 0.0) throw InputError("--every must be a number of seconds, 0 or more");
-    CheckWritable(o.savePath, "--save");
-    CheckWritable(o.telemetryPath, "--telemetry");
-    CheckWritable(o.reportPath, "--report");
-    CheckWritable(o.plotPath, "--plot");
-    CheckWritable(o.hudPath, "--hud");
+    FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt);
+    CheckOutputPath(o.savePath, "--save");
+    CheckOutputPath(o.telemetryPath, "--telemetry");
+    CheckOutputPath(o.reportPath, "--report");
+    CheckOutputPath(o.plotPath, "--plot");
+    CheckOutputPath(o.hudPath, "--hud");
     if (!o.plotPath.empty() && !ProgramAvailable("gnuplot"))
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
 
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + path);
+// Why the physics has lost a vessel (a state that is not a number, or
+// turning faster than any scenario may start), or null.
+const char *LostState(const Vessel &v) {
+    if (!v.pos.allFinite()) return "its position is not a number";
+    if (!v.vel.allFinite()) return "its velocity is not a number";
+    if (!v.attitude.coeffs().allFinite()) return "its attitude is not a number";
+    if (!v.omega.allFinite()) return "its body rates are not numbers";
+    if (!(v.omega.cwiseAbs().maxCoeff() <= kMaxBodyRate * kRadPerDeg)) return "it turns faster than the body-rate limit";
+    for (const auto &t : v.tanks)
+        if (!std::isfinite(t->mass)) return "its propellant mass is not a number";
+    return nullptr;
 }
+
+// The integrated state of every vessel, kept from the frame before so that
+// a run whose physics loses a vessel ends on the last state that was sound.
+class LastSoundState {
+public:
+    void Keep(const World &world) {
+        states_.resize(world.Vessels().size());
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            const Vessel &v = *world.Vessels()[i];
+            State &s = states_[i];
+            s.pos = v.pos, s.vel = v.vel, s.omega = v.omega, s.attitude = v.attitude;
+            s.tankMass.resize(v.tanks.size());
+            for (std::size_t k = 0; k < v.tanks.size(); ++k) s.tankMass[k] = v.tanks[k]->mass;
+        }
+        time_ = world.SimTime();
+        frames_ = world.Frame();
+    }
+    void Restore(World &world) const {
+        for (std::size_t i = 0; i < states_.size(); ++i) {
+            Vessel &v = *world.Vessels()[i];
+            const State &s = states_[i];
+            v.pos = s.pos, v.vel = s.vel, v.omega = s.omega, v.attitude = s.attitude;
+            for (std::size_t k = 0; k < v.tanks.size(); ++k) v.tanks[k]->mass = s.tankMass[k];
+        }
+    }
+    double Time() const { return time_; }
+    long Frames() const { return frames_; }
+
+private:
+    struct State {
+        Vec3 pos, vel, omega;
+        Quat attitude;
+        std::vector<double> tankMass;
+    };
+    std::vector<State> states_;
+    double time_ = 0.0;
+    long frames_ = 0;
+};
+
+// The first vessel the physics has lost, with the reason, or an empty name.
+std::pair<std::string, const char *> FirstLostVessel(const World &world) {
+    for (const auto &v : world.Vessels())
+        if (const char *why = LostState(*v)) return {v->name, why};
+    return {"", nullptr};
+}
+
+// A saved scenario that this host cannot read back would be lost data.
+void CheckReadsBack(const std::string &text, const std::string &path) {
+    try {
+        ParseScenarioText(text, path);
+    } catch (const InputError &e) {
+        throw std::runtime_error(std::string("the scenario to save would not read back (") + e.what() +
+                                 "); --save is not written");
+    }
+}
+
+std::unique_ptr<AtomicFile> Staged(const std::string &path, const std::string &text) {
+    auto file = std::make_unique<AtomicFile>(path);
+    file->Write(text);
+    file->Close();
+    return file;
+}
+
+// Removes a temporary file when the run ends, however it ends.
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() {
+        if (!path.empty()) std::remove(path.c_str());
+    }
+};
 
 VesselSummary Summarise(World &world, Vessel &v) {
     VesselSummary s;
@@ -62,6 +126,7 @@ VesselSummary Summarise(World &world, Vessel &v) {
     s.groundContact = v.groundContact;
     s.landed = v.Landed();
     s.landedAt = v.landedAt;
+    s.crashedAt = v.crashedAt;
     s.touchdown = world.TouchdownOf(v);
     for (const auto &t : v.tanks) s.propellantKg.push_back(t->mass);
     std::string text;
@@ -124,33 +189,48 @@ RunResult Fly(const RunOptions &o) {
 
     // Telemetry goes to a temporary file when only the plot asks for it.
     std::string telemetryPath = o.telemetryPath;
-    std::string temporaryTelemetry;
+    RemovedAtEnd temporaryTelemetry;
     if (telemetryPath.empty() && !o.plotPath.empty()) {
         char name[] = "/tmp/vtal-sim-telemetry-XXXXXX";
         const int fd = mkstemp(name);
-        if (fd < 0) throw std::runtime_error("cannot create a temporary telemetry file");
+        if (fd < 0) throw WriteError("cannot create a temporary telemetry file in /tmp");
         close(fd);
-        telemetryPath = temporaryTelemetry = name;
+        telemetryPath = temporaryTelemetry.path = name;
     }
     std::unique_ptr<TelemetryWriter> telemetry;
     if (!telemetryPath.empty()) telemetry = std::make_unique<TelemetryWriter>(telemetryPath, world);
 
     ProgressLine progress(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
     const bool untilRested = o.until < 0.0;
-    const double limit = untilRested ? kDefaultTimeLimit : o.until;
-    const long lastFrame = static_cast<long>(std::floor(limit / o.dt + kTimeTolerance));
+    const long lastFrame = FrameCount(untilRested ? kDefaultTimeLimit : o.until, o.dt);
+    // An interval shorter than a frame is a row every frame.
+    const double every = o.every < o.dt ? 0.0 : o.every;
     double restedFor = 0.0;
     double nextRow = 0.0;
+    if (const auto lost = FirstLostVessel(world); lost.second)
+        throw std::runtime_error("vessel '" + lost.first + "' cannot be flown: " + lost.second);
     if (telemetry) {
         telemetry->Row(world);
-        nextRow = o.every;
+        nextRow = every;
     }
+    LastSoundState sound;
+    bool lostEnd = false;
     while (world.Frame() < lastFrame) {
+        sound.Keep(world);
         world.Step();
+        if (const auto lost = FirstLostVessel(world); lost.second) {
+            // The run ends on the frame before: nothing that is not a number
+            // reaches an output.
+            sound.Restore(world);
+            world.WarnOnce("the physics lost vessel '" + lost.first + "' at t = " + Plain(world.SimTime()) + " s (" +
+                           lost.second + "); the run ends at t = " + Plain(sound.Time()) + " s, the frame before");
+            lostEnd = true;
+            break;
+        }
         if (o.onFrame) o.onFrame(world);
         if (telemetry && world.SimTime() + kTimeTolerance >= nextRow) {
             telemetry->Row(world);
-            if (o.every > 0.0) nextRow = (std::floor((world.SimTime() + kTimeTolerance) / o.every) + 1.0) * o.every;
+            if (every > 0.0) nextRow = (std::floor((world.SimTime() + kTimeTolerance) / every) + 1.0) * every;
         }
         progress.Update(world);
         if (untilRested) {
@@ -163,8 +243,8 @@ RunResult Fly(const RunOptions &o) {
     progress.Finish();
 
     RunResult result;
-    result.endTime = world.SimTime();
-    result.frames = world.Frame();
+    result.endTime = lostEnd ? sound.Time() : world.SimTime();
+    result.frames = lostEnd ? sound.Frames() : world.Frame();
     result.scenarioPath = path;
     for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
     for (const auto &a : world.Annotations())
@@ -173,17 +253,40 @@ RunResult Fly(const RunOptions &o) {
     world.PaintHud();
     result.reportJson = ReportJson(result, world);
 
-    if (telemetry && !telemetry->Close()) throw std::runtime_error("writing the telemetry failed");
-    if (!o.savePath.empty()) WriteFile(o.savePath, world.SaveScenario());
-    if (!o.reportPath.empty()) WriteFile(o.reportPath, result.reportJson);
-    if (!o.hudPath.empty()) WriteFile(o.hudPath, CanvasToSvg(world.Canvas()));
-    if (!o.plotPath.empty()) {
-        const std::string problem = DrawPlot(telemetryPath, telemetry->Columns(), o.plotPath);
-        if (!temporaryTelemetry.empty()) std::remove(temporaryTelemetry.c_str());
-        if (!problem.empty()) throw std::runtime_error(problem);
+    // Every output is finished and checked in a temporary file before any
+    // of them replaces a file that is there.
+    if (telemetry) telemetry->Close();
+    std::unique_ptr<AtomicFile> save, report, hud, plot;
+    if (!o.savePath.empty()) {
+        const std::string text = world.SaveScenario();
+        CheckReadsBack(text, o.savePath);
+        save = Staged(o.savePath, text);
     }
+    if (!o.reportPath.empty()) report = Staged(o.reportPath, result.reportJson);
+    if (!o.hudPath.empty()) hud = Staged(o.hudPath, CanvasToSvg(world.Canvas()));
+    if (!o.plotPath.empty()) {
+        plot = std::make_unique<AtomicFile>(o.plotPath);
+        const std::string problem = DrawPlot(telemetry->WorkingPath(), telemetry->Columns(), *plot);
+        if (!problem.empty()) throw WriteError(problem);
+    }
+    if (telemetry && !o.telemetryPath.empty()) telemetry->Commit();
+    for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get()})
+        if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
     return result;
+}
+
+long FrameCount(double until, double dt) {
+    const double frames = std::floor(until / dt + kTimeTolerance);
+    if (frames <= static_cast<double>(kMaxFrames)) return static_cast<long>(frames);
+    const double largestUntil = static_cast<double>(kMaxFrames) * dt;
+    const double smallestDt = until / static_cast<double>(kMaxFrames);
+    std::string message = "a stop at " + Plain(until) + " s (--until) in frames of " + Plain(dt) +
+                          " s (--dt) would take " + Plain(frames) + " frames, more than the " +
+                          std::to_string(kMaxFrames) + " a run flies: at this --dt the largest accepted --until is " +
+                          Plain(largestUntil) + " s";
+    if (smallestDt <= kMaxDt) message += "; for this stop the smallest accepted --dt is " + Plain(smallestDt) + " s";
+    throw InputError(message);
 }
 
 }  // namespace vtal::sim

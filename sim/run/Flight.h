@@ -19,6 +19,9 @@ constexpr double kRestTimeToStop = 10.0;   // s
 constexpr double kRestSpeed = 0.5;         // m/s: slower than this on the ground counts as resting
 constexpr double kDefaultTimeLimit = 600.0; // s
 constexpr double kDefaultDt = 1.0 / 60.0;   // s
+// The most frames one run flies: 193 days of simulated time at the default
+// step, about ten minutes of computing. Frame counts stay far inside a long.
+constexpr long kMaxFrames = 1000000000;
 
 struct RunOptions {
     std::string root;          // installation; empty: next to the program
@@ -43,6 +46,7 @@ struct VesselSummary {
     bool groundContact = false;
     bool landed = false;
     double landedAt = -1.0;  // s; negative: not landed by the rest test in this run
+    double crashedAt = -1.0; // s; negative: not stopped in the ground
     Touchdown touchdown;
     std::vector<double> propellantKg;
     std::vector<std::pair<std::string, std::vector<double>>> moduleValues;  // module lines by key
@@ -67,8 +71,14 @@ struct RunResult {
     std::string reportJson;
 };
 
-// Flies one run. Throws InputError for bad input (nothing is flown then).
+// Flies one run. Throws InputError for bad input (nothing is flown then),
+// WriteError when an output cannot be written and std::runtime_error when
+// the run cannot go on; outputs are replaced only once all are complete.
 RunResult Fly(const RunOptions &options);
+
+// Frames from the start to a stop at `until` s with steps of `dt` s; throws
+// InputError naming the largest accepted values beyond kMaxFrames.
+long FrameCount(double until, double dt);
 
 // Values of a vessel's module lines ("KEY n1 n2 ..." per line).
 std::vector<std::pair<std::string, std::vector<double>>> ParseModuleValues(const std::string &text);

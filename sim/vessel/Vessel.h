@@ -184,7 +184,11 @@ struct Vessel {
     RestTest rest;
     bool thrusting = false;  // some thruster fired with propellant in the last step
     Touchdown touchdown;
-    double landedAt = -1.0;  // s, when the rest test last landed it; negative: not since the start
+    double landedAt = -1.0;
+    // Driven deeper than its own size into the ground, where the contact law
+    // can no longer hold it: the flight host stops it there.
+    double crashedAt = -1.0;
+    bool Crashed() const { return crashedAt >= 0.0; }  // s, when the rest test last landed it; negative: not since the start
     double lastVerticalSpeed = 0.0;  // over the ground, after the previous step
 
     // Standard scenario lines the host carries but does not model, written back on save.

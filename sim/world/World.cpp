@@ -360,7 +360,7 @@ void World::UpdateVessel(Vessel &v, Loads &loads) {
     v.before = v.State();
     const double t1 = simTime_ + dt_;
     if (v.Landed()) {
-        const bool released = !loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.touchdownPointsChanged;
+        const bool released = !v.Crashed() && (!loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.touchdownPointsChanged);
         v.touchdownPointsChanged = false;
         PlaceLanded(v, *body_, MjdAt(t1));
         if (released) {
@@ -394,6 +394,14 @@ void World::Step() {
     for (auto &v : vessels_) {
         if (v->Landed()) continue;
         v->groundContact = PointBelowSurface(*v, v->State(), *body_);
+        if (sim::Altitude(*v, *body_) < -v->def.size) {
+            // The host's springs cannot stop an impact this fast: the flight
+            // host ends this vessel's flight where it is (its report says so).
+            v->crashedAt = t1;
+            Land(*v, *body_, mjd1);
+            v->omega.setZero();
+            continue;
+        }
         TestForRest(*v, *body_, mjd1, t0);
         if (v->Landed()) v->landedAt = t1;
     }

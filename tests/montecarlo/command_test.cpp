@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"--disperse pitch=normal:-1", "must not be negative"},
                       BadInput{"--disperse sink_rate=uniform:9:1", "above the upper bound"},
                       BadInput{"--disperse altitude=uniform:0:nan", "finite"},
-                      BadInput{"--dispersions /nonexistent/d.json", "cannot read the dispersion file"},
+                      BadInput{"--dispersions /nonexistent/d.json", "dispersion file /nonexistent/d.json: cannot be read (no such file)"},
                       BadInput{"--dispersions TMP/mc_bad_syntax.json", "not valid JSON"},
                       BadInput{"--dispersions TMP/mc_bad_bounds.json", "above the upper bound"},
                       BadInput{"--dispersions TMP/mc_bad_name.json", "unknown quantity \"sinkrate\""},
