@@ -308,6 +308,8 @@ def parse_args(argv):
     p.add_argument("--jobs", type=int, default=2, help="workers building and testing side by side")
     p.add_argument("--match", default=None, metavar="TEXT",
                    help="only mutants whose 'file:line kind change' contains TEXT")
+    p.add_argument("--survivors-of", type=Path, default=None, metavar="REPORT",
+                   help="only the mutants that survived in this earlier --report")
     p.add_argument("--list", action="store_true", help="list the mutants and stop")
     p.add_argument("--report", type=Path, default=None, help="also write the report as JSON here")
     p.add_argument("--min-score", type=float, default=None, metavar="PERCENT",
@@ -329,6 +331,10 @@ def main(argv=None) -> int:
     everything = collect_mutants(root, dirs)
     candidates = [m for m in everything if m.key() not in equivalents]
     skipped = len(everything) - len(candidates)
+    if args.survivors_of:
+        earlier = json.loads(args.survivors_of.read_text())["mutants"]
+        keep = {(m["file"], m["line_text"], m["change"]) for m in earlier if m["status"] == "survived"}
+        candidates = [m for m in candidates if m.key() in keep]
     if args.match:
         candidates = [m for m in candidates if args.match in f"{m.place()} {m.kind} {m.change}"]
     if args.sample is not None and args.sample < len(candidates):
