@@ -99,6 +99,13 @@ class _Source:
         self.mask = classify(text)
         self.line_starts = [0] + [m.end() for m in re.finditer("\n", text)]
         self.is_header = path.endswith(".h")
+        # A line's text names its place in the equivalent-mutants file; the
+        # same text on several lines of a file is told apart by its order.
+        texts = [self._raw_line(n) for n in range(1, len(self.line_starts) + 1)]
+        self.line_names = []
+        for n, t in enumerate(texts):
+            total = texts.count(t)
+            self.line_names.append(t if total == 1 else f"{t} #{texts[: n + 1].count(t)} of {total}")
 
     def line_of(self, offset: int) -> int:
         lo, hi = 0, len(self.line_starts) - 1
@@ -111,6 +118,9 @@ class _Source:
         return lo + 1
 
     def line_text(self, line: int) -> str:
+        return self.line_names[line - 1]
+
+    def _raw_line(self, line: int) -> str:
         start = self.line_starts[line - 1]
         end = self.text.find("\n", start)
         return self.text[start : end if end >= 0 else len(self.text)].strip()
@@ -382,4 +392,16 @@ def find_mutants(path: str, text: str) -> list[Mutant]:
         if m.line_text.startswith("static_assert") or _same_value(m):
             continue
         unique.setdefault((m.start, m.end, m.replacement), m)
-    return sorted(unique.values(), key=lambda m: (m.start, m.end, m.kind, m.replacement))
+    ordered = sorted(unique.values(), key=lambda m: (m.start, m.end, m.kind, m.replacement))
+    # The same change at several places of one line (a 0 that appears three
+    # times, say) is told apart by its place among them.
+    groups: dict[tuple[int, str], list[Mutant]] = {}
+    for m in ordered:
+        groups.setdefault((m.line, m.change), []).append(m)
+    named = []
+    for m in ordered:
+        same = groups[(m.line, m.change)]
+        if len(same) > 1:
+            m = dataclasses.replace(m, change=f"{m.change} [{same.index(m) + 1} of {len(same)}]")
+        named.append(m)
+    return named

@@ -25,6 +25,7 @@ import dataclasses
 import json
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -257,6 +258,10 @@ class Worker:
 
 # ---------------------------------------------------------------------------
 
+def unnumbered(change: str) -> str:
+    return re.sub(r" \[\d+ of \d+\]$", "", change)
+
+
 def collect_mutants(root: Path, dirs: list[str]) -> list[Mutant]:
     found = []
     for d in dirs:
@@ -332,9 +337,10 @@ def main(argv=None) -> int:
     candidates = [m for m in everything if m.key() not in equivalents]
     skipped = len(everything) - len(candidates)
     if args.survivors_of:
+        # By place and change, ordinals left aside: the sources are those of the earlier run.
         earlier = json.loads(args.survivors_of.read_text())["mutants"]
-        keep = {(m["file"], m["line_text"], m["change"]) for m in earlier if m["status"] == "survived"}
-        candidates = [m for m in candidates if m.key() in keep]
+        keep = {(m["file"], m["line"], unnumbered(m["change"])) for m in earlier if m["status"] == "survived"}
+        candidates = [m for m in candidates if (m.path, m.line, unnumbered(m.change)) in keep]
     if args.match:
         candidates = [m for m in candidates if args.match in f"{m.place()} {m.kind} {m.change}"]
     if args.sample is not None and args.sample < len(candidates):

@@ -57,6 +57,7 @@ TEST(ComputeTerminalThrustTest, CommonLevelIsCappedAtFullThrustBeforeTheSpread) 
         std::array<double, 3> levels;
     } cases[] = {
         {"28 m: the law asks for 5.46", 28.0, 648.0, {1.0, 0.9793287853108124, 0.9793287853108124}},
+        {"33.393 m: the law asks for 1.005", 33.393, 648.0, {1.0, 0.9793287853108124, 0.9793287853108124}},
         {"34 m: the law asks for 0.933", 34.0, 648.0, {0.9746914915465952, 0.9126778474790322, 0.9126778474790322}},
         {"weight unknown", 100.0, std::nan(""), {0.041342429378375276, 0.0, 0.0}},
     };
@@ -92,6 +93,17 @@ TEST(AllocateEnginesTest, SpreadsPitchAndBankOverTheEnginesKeepingTheSumThenClam
     }
     const auto unclamped = AllocateEngines(0.5, 0.1, 0.05);
     EXPECT_EQ(unclamped[0] + unclamped[1] + unclamped[2], 1.5);
+    // The rear engines take (common - p) + p / 3 with p half the pitch command,
+    // rounded as the descent was tuned: to the last bit.
+    const struct {
+        double common, pitch, rear;
+    } bits[] = {{0.207, 0.347, 0.09133333333333332}, {0.175, -0.472, 0.3323333333333333},
+                {0.283, 0.445, 0.13466666666666663}};
+    for (const auto &b : bits) {
+        const auto levels = AllocateEngines(b.common, b.pitch, 0.0);
+        EXPECT_EQ(levels[1], b.rear) << b.common << ", " << b.pitch;
+        EXPECT_EQ(levels[2], b.rear) << b.common << ", " << b.pitch;
+    }
 }
 
 // A sinking lander at 100 m: h = 100, v = -8, 400 kg, 648 N.
