@@ -47,7 +47,9 @@ SOURCE_SUFFIXES = (".cpp", ".h")
 FAST_LINKER = next((name for name, tool in (("lld", "ld.lld"), ("gold", "ld.gold")) if shutil.which(tool)), None)
 LINKER_FLAGS = ([f"-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld={FAST_LINKER}",
                  f"-DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld={FAST_LINKER}"] if FAST_LINKER else [])
-EXIT_USAGE, EXIT_BASELINE, EXIT_SCORE, EXIT_SIGNAL = 2, 3, 1, 130
+# Exit status: 1 score below --min-score, 2 bad arguments (argparse), 3 the
+# unmutated module fails or the tool failed, 130 stopped by a signal.
+EXIT_BASELINE, EXIT_SCORE, EXIT_SIGNAL = 3, 1, 130
 
 
 class Stop(Exception):
