@@ -21,6 +21,7 @@ std::unique_ptr<Lander> ConstructWithStaleMembers(int n, int flightModel) {
     lander->solarStatus = lander->legsStatus = lander->feetStatus = lander->deckStatus = 9;
     lander->solarPos = lander->cameraPos = lander->legsPos = lander->feetPos = lander->deckPos = 0.5;
     lander->armRotPos = lander->armSlidePos = lander->armElbowPos = 0.5;
+    for (THRUSTER_HANDLE &th : lander->thGroupList) th = reinterpret_cast<THRUSTER_HANDLE>(0xBAD);
     return lander;
 }
 
