@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import dataclasses
 import re
+import struct
 from decimal import Decimal
 
 CODE, COMMENT, STRING, PREPROCESSOR = 0, 1, 2, 3
@@ -370,9 +371,12 @@ def _same_value(m: Mutant) -> bool:
         return False
     old, new = m.change.split(" -> ")[0], m.replacement
     try:
-        return float(old.rstrip("fFlLuU")) == float(new.rstrip("fFlLuU"))
+        a, b = float(old.rstrip("fFlLuU")), float(new.rstrip("fFlLuU"))
     except ValueError:
         return False
+    if old.endswith(("f", "F")):  # a float literal: compared as the float it becomes
+        a, b = struct.unpack("f", struct.pack("f", a))[0], struct.unpack("f", struct.pack("f", b))[0]
+    return a == b
 
 
 def find_mutants(path: str, text: str) -> list[Mutant]:

@@ -286,14 +286,14 @@ def summarise(results: list[Result], skipped_equivalent: int, not_run: int) -> d
     counts = {s: sum(1 for r in results if r.status == s) for s in ("killed", "survived", "not compiling")}
     judged = counts["killed"] + counts["survived"]
     score = 100.0 * counts["killed"] / judged if judged else None
-    return {**counts, "equivalent (not run)": skipped_equivalent, "not run (budget)": not_run,
+    return {**counts, "equivalent (not run)": skipped_equivalent, "not run": not_run,
             "score": score}
 
 
 def summary_lines(s: dict) -> list[str]:
     score = "n/a" if s["score"] is None else f"{s['score']:.1f} %"
     return [f"killed {s['killed']}, survived {s['survived']}, not compiling {s['not compiling']}, "
-            f"equivalent (not run) {s['equivalent (not run)']}, not run (budget) {s['not run (budget)']}",
+            f"equivalent (not run) {s['equivalent (not run)']}, not run {s['not run']}",
             f"mutation score (killed / (killed + survived)): {score}"]
 
 

@@ -38,6 +38,7 @@ const std::vector<Case> kCases = {
     {"at exactly the size does not qualify", {Self(kHere), Other(_V(13, 4, 0), 5.0, 40.0)}, false, 0.0, 3},
     {"a little closer does", {Self(kHere), Other(_V(13, 3.999, 0), 5.0, 40.0)}, true, 40.0, 2},
     {"4 m below a lander 5 m up", {Self(_V(10, 5, 0)), Other(_V(10, 1, 0), 4.5, 22.0)}, true, 22.0, 2},
+    {"3 m across and 2 m along is 3.6 m away", {Self(kHere), Other(_V(13, 0, 2), 3.0, 9.0)}, false, 0.0, 3},
     {"4 m across, 1 m up", {Self(_V(10, 0, 1)), Other(_V(6, 0, 2), 4.2, 23.0)}, true, 23.0, 2},
     {"first qualifying wins",
      {Other(_V(500, 0, 0), 5.0, 1.0), Self(kHere), Other(_V(10, 1, 0), 3.0, 12.0), Other(_V(10, 0, 0), 9.0, 34.0)},
