@@ -81,22 +81,27 @@ enum THGROUP_TYPE {
     THGROUP_ATT_DOWN = 12,
     THGROUP_ATT_FORWARD = 13,
     THGROUP_ATT_BACK = 14,
-    THGROUP_USER = 0x40
+    THGROUP_USER = 0x40,  // groups a module numbers for itself start here
+    THGROUP_USER_LAST
 };
 
-// Navigation modes (the host's numbering).
-const int NAVMODE_KILLROT = 1;
-const int NAVMODE_HLEVEL = 2;
-const int NAVMODE_PROGRADE = 3;
-const int NAVMODE_RETROGRADE = 4;
-const int NAVMODE_NORMAL = 5;
-const int NAVMODE_ANTINORMAL = 6;
+// Navigation modes (the host's numbering), preprocessor constants as in the
+// host's own headers.
+#define NAVMODE_KILLROT 1
+#define NAVMODE_HLEVEL 2
+#define NAVMODE_PROGRADE 3
+#define NAVMODE_RETROGRADE 4
+#define NAVMODE_NORMAL 5
+#define NAVMODE_ANTINORMAL 6
+#define NAVMODE_HOLDALT 7
 
 // Mesh visibility flags.
-const WORD MESHVIS_NEVER = 0x00;
-const WORD MESHVIS_EXTERNAL = 0x01;
-const WORD MESHVIS_COCKPIT = 0x02;
-const WORD MESHVIS_ALWAYS = 0x03;
+#define MESHVIS_NEVER 0x00
+#define MESHVIS_EXTERNAL 0x01
+#define MESHVIS_COCKPIT 0x02
+#define MESHVIS_ALWAYS (MESHVIS_EXTERNAL | MESHVIS_COCKPIT)
+#define MESHVIS_VC 0x04
+#define MESHVIS_EXTPASS 0x10
 
 // ---------------------------------------------------------------------------
 // Key codes: DirectInput scan codes.
@@ -181,13 +186,14 @@ typedef struct {
 
 // ---------------------------------------------------------------------------
 // Mesh-group transforms for animation components. The host keeps them by
-// reference, so they must outlive every vessel that uses them.
+// reference, so they must outlive every vessel that uses them. As in the
+// host's headers, Type() is the only virtual function: there is no virtual
+// destructor, so a transform must never be deleted through this base.
 class MGROUP_TRANSFORM {
 public:
     enum TYPE { NULLTRANSFORM, ROTATE, TRANSLATE, SCALE };
     MGROUP_TRANSFORM() : mesh(0), grp(0), ngrp(0) {}
     MGROUP_TRANSFORM(UINT _mesh, UINT *_grp, UINT _ngrp) : mesh(_mesh), grp(_grp), ngrp(_ngrp) {}
-    virtual ~MGROUP_TRANSFORM() {}
     virtual TYPE Type() const { return NULLTRANSFORM; }
 
     UINT mesh;
@@ -243,8 +249,3 @@ OAPIFUNC NOTEHANDLE oapiCreateAnnotation(bool exclusive, double size, const VECT
 OAPIFUNC void oapiAnnotationSetPos(NOTEHANDLE hNote, double x1, double y1, double x2, double y2);
 OAPIFUNC void oapiAnnotationSetText(NOTEHANDLE hNote, char *note);
 OAPIFUNC bool oapiDelAnnotation(NOTEHANDLE hNote);
-
-// Library helpers of the SDK, called from a module's load hook and version query.
-OAPIFUNC void InitLib(HINSTANCE hModule);
-// "Mmm dd yyyy" -> (year % 100) * 10000 + month * 100 + day.
-OAPIFUNC int Date2Int(char *date);

@@ -2,14 +2,24 @@
 // simulation; VESSEL2 adds the callbacks through which the host drives it.
 // Every callback of VESSEL2 keeps the host's default behaviour unless a
 // module overrides it.
+//
+// The shapes are the host's: VESSEL has no virtual function at all, not even
+// its destructor, so the virtual table pointer comes in with VESSEL2 and a
+// VESSEL* need not hold the address of the object it points into. A vessel
+// object is deleted as its own class, never through VESSEL* or VESSEL2*.
 #pragma once
 
 #include "OrbiterAPI.h"
 
+// The host's own vessel object; a module sees it only through VESSEL. (The
+// host's headers call it Vessel; a name of its own here keeps it apart from
+// the flight host's vessel records.)
+class HostVessel;
+
 class OAPIFUNC VESSEL {
 public:
     VESSEL(OBJHANDLE hVessel, int fmodel = 1);
-    virtual ~VESSEL();
+    ~VESSEL();
 
     // The host's signature carries a top-level const on the returned handle.
 #if defined(__GNUC__)
@@ -74,32 +84,54 @@ public:
     bool ActivateNavmode(int mode);
     bool DeactivateNavmode(int mode);
     bool ToggleNavmode(int mode);
-    void SetPropellantMass(PROPELLANT_HANDLE ph, double mass);
+    void SetPropellantMass(PROPELLANT_HANDLE ph, double mass) const;
     bool SetAnimation(UINT anim, double state) const;
 
     // Frames and scenario
     void Local2Global(const VECTOR3 &local, VECTOR3 &global) const;
     void ParseScenarioLineEx(char *line, void *status) const;
 
-private:
-    OBJHANDLE hVessel_;
-    int flightModel_;
+protected:
+    HostVessel *vessel; // the host's vessel object behind the handle
+    short flightmodel;  // flight model asked for at creation: 0 simple, 1 realistic
+    short version;      // interface version of the class: 0 VESSEL, 1 VESSEL2
 };
 
 class OAPIFUNC VESSEL2 : public VESSEL {
 public:
     VESSEL2(OBJHANDLE hVessel, int fmodel = 1);
 
+    // The callbacks, in the order of their slots in the host's virtual table.
+    // Defaults: nothing done, false or 0 returned, except where noted.
     virtual void clbkSetClassCaps(FILEHANDLE cfg);
     // Writes the host's standard vessel lines.
     virtual void clbkSaveState(FILEHANDLE scn);
     // Hands every line of the vessel's block to ParseScenarioLineEx.
     virtual void clbkLoadStateEx(FILEHANDLE scn, void *status);
+    virtual void clbkSetStateEx(const void *status);
     virtual void clbkPostCreation();
+    virtual void clbkFocusChanged(bool getfocus, OBJHANDLE hNewVessel, OBJHANDLE hOldVessel);
     virtual void clbkPreStep(double simt, double simdt, double mjd);
     virtual void clbkPostStep(double simt, double simdt, double mjd);
+    virtual bool clbkPlaybackEvent(double simt, double event_t, const char *event_type, const char *event);
+    virtual void clbkVisualCreated(VISHANDLE vis, int refcount);
+    virtual void clbkVisualDestroyed(VISHANDLE vis, int refcount);
     // Paints the host's own head-up display elements.
     virtual void clbkDrawHUD(int mode, const HUDPAINTSPEC *hps, HDC hDC);
+    virtual void clbkRCSMode(int mode);
+    virtual void clbkADCtrlMode(DWORD mode);
+    virtual void clbkHUDMode(int mode);
+    virtual void clbkMFDMode(int mfd, int mode);
+    virtual void clbkNavMode(int mode, bool active);
+    virtual void clbkDockEvent(int dock, OBJHANDLE mate);
+    virtual void clbkAnimate(double simt);
     virtual int clbkConsumeDirectKey(char *kstate);
     virtual int clbkConsumeBufferedKey(DWORD key, bool down, char *kstate);
+    virtual bool clbkLoadGenericCockpit();
+    virtual bool clbkLoadPanel(int id);
+    virtual bool clbkPanelMouseEvent(int id, int event, int mx, int my);
+    virtual bool clbkPanelRedrawEvent(int id, int event, SURFHANDLE surf);
+    virtual bool clbkLoadVC(int id);
+    virtual bool clbkVCMouseEvent(int id, int event, VECTOR3 &p);
+    virtual bool clbkVCRedrawEvent(int id, int event, SURFHANDLE surf);
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "hostlib/Backend.h"
+#include "module/SupportLibrary.h"
 
 namespace vtal::host {
 namespace {

@@ -14,9 +14,9 @@ enum MechStatus : int { MECH_RETRACTED = 0, MECH_DEPLOYED = 1, MECH_RETRACTING =
 // Command for one arm joint for the next step.
 enum ArmCommand : int { ARM_NONE = 0, ARM_INCREASE = 1, ARM_DECREASE = 2 };
 
-class Lander : public VESSEL2 {
+class Lander final : public VESSEL2 {
 public:
-    Lander(OBJHANDLE hVessel, int flightmodel);
+    Lander(OBJHANDLE hVessel, int fmodel);
 
     // Host callbacks, in the order of the base class's slots.
     void clbkSetClassCaps(FILEHANDLE cfg) override;

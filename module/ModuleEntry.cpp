@@ -2,6 +2,7 @@
 #include "lander/Lander.h"
 #include "lander/ModuleState.h"
 #include "module/LoadHook.h"
+#include "module/SupportLibrary.h"
 
 namespace vtal {
 
@@ -19,6 +20,9 @@ void OnProcessDetach(HINSTANCE self) {
 
 DLLCLBK VESSEL *ovcInit(OBJHANDLE hvessel, int flightmodel) { return new Lander(hvessel, flightmodel); }
 
+// The host hands back the VESSEL* that ovcInit returned. VESSEL has no
+// virtual destructor and the lander's virtual table pointer precedes it, so
+// the object is deleted as the Lander it was created as.
 DLLCLBK void ovcExit(VESSEL *vessel) {
     if (vessel) delete static_cast<Lander *>(vessel);
 }

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ make pkg-config
+  cmake ninja-build g++ make pkg-config python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libeigen3-dev libcli11-dev nlohmann-json3-dev
   gnuplot-nox fonts-dejavu-core

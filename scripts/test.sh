@@ -19,6 +19,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
+echo "== Mutation testing: a fixed sample of the module's mutants (build/mutate)"
+# Fails if fewer than 80 % of the sampled mutants that compile are killed.
+scripts/mutate.sh --sample 20 --seed 1 --budget 5 --min-score 80
+
 echo "== Bounded fuzz run of the scenario reader (clang, libFuzzer)"
 scripts/fuzz.sh "${VTAL_FUZZ_SECONDS:-60}"
 

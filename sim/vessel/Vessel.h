@@ -177,6 +177,7 @@ struct Vessel {
     SurfaceState surface;
     unsigned navmodes = 0;
     bool holdAltitude = false;  // navigation mode 7: switched, not flown
+    unsigned reportedNavmodes = 0;  // as last told to the module (bit 7: hold altitude)
 
     bool groundContact = false;
     bool touchdownPointsChanged = false;  // releases a landed vessel in the next step
@@ -203,6 +204,7 @@ struct Vessel {
     Mat3 Rotation() const { return attitude.toRotationMatrix(); }
     bool NavmodeOn(int mode) const { return mode >= 0 && mode < 32 && ((navmodes >> mode) & 1u); }
     bool Landed() const { return landed.landed; }
+    unsigned NavmodeBits() const { return navmodes | (holdAltitude ? 1u << kHoldAltitudeMode : 0u); }
     Kinematics State() const { return {pos, vel, attitude, omega}; }
     void SetState(const Kinematics &k) { pos = k.pos, vel = k.vel, attitude = k.attitude, omega = k.omega; }
     ThrusterGroup *Group(int type) const {

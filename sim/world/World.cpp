@@ -223,6 +223,8 @@ World::World(const Scenario &scenario, const Installation &installation, const W
         if (!focus_) focus_ = vessels_.front().get();
         for (auto &v : vessels_)
             if (v->object) v->object->clbkPostCreation();
+        if (focus_->object) focus_->object->clbkFocusChanged(true, HandleOf(focus_), nullptr);
+        ReportNavmodeChanges();
         RecordTouchdowns();
     } catch (...) {
         Teardown();
@@ -379,12 +381,14 @@ void World::Step() {
     const double mjd0 = MjdAt(t0), mjd1 = MjdAt(t1);
     for (auto &v : vessels_)
         if (v->object) v->object->clbkPreStep(t0, dt_, mjd0);
+    ReportNavmodeChanges();
     for (std::size_t i = 0; i < vessels_.size(); ++i) {
         Vessel &v = *vessels_[i];
         ApplyNavmodeOverrides(v, dt_);
         loads_[i] = ApplyThrust(v, *body_, dt_);
         if (!v.Landed()) AddAerodynamics(v, *body_, loads_[i]);
     }
+    ReportNavmodeChanges();  // kill rotation may have switched itself off
     for (std::size_t i = 0; i < vessels_.size(); ++i) UpdateVessel(*vessels_[i], loads_[i]);
     inPostStep_ = true;
     for (auto &v : vessels_)
@@ -409,6 +413,20 @@ void World::Step() {
     simTime_ = static_cast<double>(frame_) * dt_;
     RecordTouchdowns();
     ProcessKeys();
+    ReportNavmodeChanges();
+}
+
+// The host tells a module of every switch of a navigation mode, its own
+// and the host's; here at the next point of the frame after the switch.
+void World::ReportNavmodeChanges() {
+    for (auto &v : vessels_) {
+        const unsigned now = v->NavmodeBits(), changed = now ^ v->reportedNavmodes;
+        if (!changed) continue;
+        v->reportedNavmodes = now;
+        if (!v->object) continue;
+        for (int mode = kFirstNavmode; mode <= kHoldAltitudeMode; ++mode)
+            if (changed & (1u << mode)) v->object->clbkNavMode(mode, (now >> mode) & 1u);
+    }
 }
 
 // Every key-down and key-up of the script, in time order: a press is down

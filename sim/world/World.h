@@ -105,6 +105,7 @@ private:
     void Teardown();
     void RecordTouchdowns();
     void UpdateVessel(Vessel &v, Loads &loads);
+    void ReportNavmodeChanges();
     void ProcessKeys();
     void BuildKeyTransitions();
     void HostBufferedKey(Vessel &v, int scanCode);

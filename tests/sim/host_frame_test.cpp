@@ -305,6 +305,31 @@ TEST(HostKeys, KeypadAttitudeKeysGiveAFullOverrideOrATenthWithCtrl) {
     EXPECT_DOUBLE_EQ(*std::max_element(down.begin(), down.end()), 0.1);
 }
 
+TEST(HostCallbacks, TheFocusVesselIsToldItHasTheFocusAndEverySwitchOfANavigationMode) {
+    ProbeModule probe;
+    int focusCalls = 0;
+    OBJHANDLE focused = nullptr;
+    probe.Hooks().focusChanged = [&](VESSEL2 &, bool getFocus, OBJHANDLE now, OBJHANDLE before) {
+        ++focusCalls;
+        EXPECT_TRUE(getFocus);
+        EXPECT_EQ(before, nullptr);
+        focused = now;
+    };
+    std::vector<std::pair<int, bool>> switches;
+    probe.Hooks().navMode = [&](VESSEL2 &, int mode, bool active) { switches.emplace_back(mode, active); };
+    int frame = 0;
+    probe.Hooks().preStep = [&](VESSEL2 &v, double, double, double) {
+        if (frame++ == 30) v.ActivateNavmode(NAVMODE_PROGRADE);  // the module's own switch clears hold level
+    };
+    auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(HighUp())), "Probe"), "0.2:L");
+    RunFor(*w, 1.0);
+    EXPECT_EQ(focusCalls, 1);
+    EXPECT_EQ(focused, sim::HandleOf(w->Focus()));
+    const std::vector<std::pair<int, bool>> expected = {
+        {NAVMODE_HLEVEL, true}, {NAVMODE_HLEVEL, false}, {NAVMODE_PROGRADE, true}};
+    EXPECT_EQ(switches, expected);
+}
+
 // ----- pointing modes
 
 TEST(PointingModes, ThePointingModeReplacesTheOverrideOfTheGroupItCommands) {

@@ -141,20 +141,23 @@ protected:
         for (VESSEL *v : landers_) dll_.ovcExit(v);
     }
 
-    Lander *MakeLander(int n) {
+    // The lander as the host holds it. Its callbacks are called through the
+    // host's class, as the host calls them: the lander's code lives in the
+    // loaded DLL, not in this program.
+    VESSEL2 *MakeLander(int n) {
         VESSEL *v = dll_.ovcInit(FakeVesselHandle(n), 1);
         landers_.push_back(v);
         static_cast<VESSEL2 *>(v)->clbkSetClassCaps(nullptr);
-        return static_cast<Lander *>(v);
+        return static_cast<VESSEL2 *>(v);
     }
 
-    static void PressKey(Lander *lander, DWORD key) {
+    static void PressKey(VESSEL2 *lander, DWORD key) {
         char keyState[256] = {};
         lander->clbkConsumeBufferedKey(key, true, keyState);
     }
 
     // Paints the lander's head-up display on `canvas` as the host does.
-    void PaintHud(Lander *lander, HudCanvas &canvas) {
+    void PaintHud(VESSEL2 *lander, HudCanvas &canvas) {
         HUDPAINTSPEC hps{canvas.width(), canvas.height(), canvas.width() / 2, canvas.height() / 2, 1.0, 10};
         rec.clear();
         lander->clbkDrawHUD(0, &hps, canvas.dc());
@@ -208,9 +211,9 @@ TEST_P(GdiLegendPictureTest, ShowsTheRowsOfTheLanderStateInTheirColours) {
     const LegendCase &c = std::get<0>(GetParam());
     const int hudHeight = std::get<1>(GetParam());
 
-    Lander *lander = MakeLander(1);
-    lander->deckStatus = c.deckStatus;
-    lander->solarStatus = c.solarStatus;
+    VESSEL2 *lander = MakeLander(1);
+    static_cast<Lander *>(lander)->deckStatus = c.deckStatus;
+    static_cast<Lander *>(lander)->solarStatus = c.solarStatus;
     for (int i = 0; i < c.overridePresses; ++i) PressKey(lander, OAPI_KEY_M);
 
     HudCanvas canvas(kHudWidth, hudHeight);
@@ -252,7 +255,7 @@ TEST_F(GdiLegendTest, LegendStartsWhereTheHeightPlacesIt) {
     const struct {
         int height, controlsTop;
     } heights[] = {{1024, 260}, {600, 185}};
-    Lander *lander = MakeLander(1);
+    VESSEL2 *lander = MakeLander(1);
     for (const auto &h : heights) {
         HudCanvas canvas(kHudWidth, h.height);
         ASSERT_TRUE(canvas.ok());
@@ -263,8 +266,8 @@ TEST_F(GdiLegendTest, LegendStartsWhereTheHeightPlacesIt) {
 }
 
 TEST_F(GdiLegendTest, OverrideRowFollowsTheOverrideSharedByEveryLander) {
-    Lander *first = MakeLander(1);
-    Lander *second = MakeLander(2);
+    VESSEL2 *first = MakeLander(1);
+    VESSEL2 *second = MakeLander(2);
     PressKey(first, OAPI_KEY_M);
 
     HudCanvas canvas(kHudWidth, 1024);

@@ -25,6 +25,8 @@ struct ProbeHooks {
     std::function<void(VESSEL2 &, double simt, double simdt, double mjd)> postStep;
     std::function<int(VESSEL2 &, char *kstate)> directKey;
     std::function<int(VESSEL2 &, DWORD key, bool down, char *kstate)> bufferedKey;
+    std::function<void(VESSEL2 &, int mode, bool active)> navMode;
+    std::function<void(VESSEL2 &, bool getFocus, OBJHANDLE now, OBJHANDLE before)> focusChanged;
     ProbeThrusters thrusters;  // of the last probe defined
 };
 

@@ -26,7 +26,7 @@ void AddPair(VESSEL2 &v, THRUSTER_HANDLE (&pair)[2], PROPELLANT_HANDLE tank, VEC
     v.CreateThrusterGroup(pair, 2, group);
 }
 
-class Probe : public VESSEL2 {
+class Probe final : public VESSEL2 {
 public:
     using VESSEL2::VESSEL2;
 
@@ -56,6 +56,12 @@ public:
     }
     void clbkPostStep(double simt, double simdt, double mjd) override {
         if (hooks.postStep) hooks.postStep(*this, simt, simdt, mjd);
+    }
+    void clbkNavMode(int mode, bool active) override {
+        if (hooks.navMode) hooks.navMode(*this, mode, active);
+    }
+    void clbkFocusChanged(bool getFocus, OBJHANDLE now, OBJHANDLE before) override {
+        if (hooks.focusChanged) hooks.focusChanged(*this, getFocus, now, before);
     }
     int clbkConsumeDirectKey(char *kstate) override { return hooks.directKey ? hooks.directKey(*this, kstate) : 0; }
     int clbkConsumeBufferedKey(DWORD key, bool down, char *kstate) override {

@@ -117,6 +117,26 @@ TEST_F(HudLegendTest, OverrideRowTurnsRedWithTheOverrideAndBack) {
     EXPECT_EQ(Draw(1024)[1].color, kRed);
 }
 
+TEST_F(HudLegendTest, WhileManualOnlyTheOverrideRowIsRedWhateverRowsShow) {
+    moduleState.manualOverride = 1;
+    for (int deck : {MECH_RETRACTED, MECH_DEPLOYED}) {
+        lander->deckStatus = deck;
+        lander->solarStatus = MECH_RETRACTED;
+        const auto rows = Draw(1024);
+        ASSERT_EQ(rows.size(), deck == MECH_RETRACTED ? 4u : 8u);
+        for (const Row &row : rows) EXPECT_EQ(row.color, row.text == kOverride ? kRed : kGreen) << row.text;
+    }
+}
+
+TEST_F(HudLegendTest, OriginIsOneHundredEightyOver1024OfTheHeightTruncated) {
+    // 1023 x 180 / 1024 = 179.82 and 5000 x 180 / 1024 = 878.9: both truncate.
+    for (const auto &[height, y0] : {std::pair{1023, 179}, std::pair{5000, 878}, std::pair{5, 0}}) {
+        const auto rows = Draw(height);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0], (Row{y0 + 80, kGreen, kControls})) << height;
+    }
+}
+
 TEST_F(HudLegendTest, WithoutDisplayGeometryOnlyTheHostPaints) {
     rec.clear();
     lander->clbkDrawHUD(0, nullptr, canvas());

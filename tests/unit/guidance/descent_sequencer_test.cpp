@@ -89,16 +89,20 @@ TEST_F(DescentSequencerTest, HoverLevelCarriesWeightAndLastFramesYawThrust) {
 }
 
 TEST_F(DescentSequencerTest, HoldLevelEngagesOnlyBelowMinus24MetresPerSecondInTheSinkRateBand) {
+    // The forward airspeed counts projected by cos(pitch): -25 m/s at 0.45 rad
+    // of pitch is -22.5 m/s, -27 m/s there is -24.3 m/s.
     const struct {
-        double vz;
+        double vz, pitch;
         bool engaged;
-    } cases[] = {{-24.0, false}, {-24.1, true}, {24.1, false}};
+    } cases[] = {{-24.0, 0, false}, {-24.1, 0, true}, {24.1, 0, false}, {-25.0, 0.45, false},
+                 {-27.0, 0.45, true}, {-27.0, -0.45, true}, {-25.0, -0.45, false}};
     for (const auto &c : cases) {
         rec.clear();
         Descending(500.0, -10.0);
         Flight().shipAirspeed = _V(0, -10, c.vz);
+        Flight().pitch = c.pitch;
         lander->AutoDescent();
-        EXPECT_EQ(Commands(false), c.engaged ? (Strings{"+2", "G0"}) : Strings{"G0"}) << c.vz;
+        EXPECT_EQ(Commands(false), c.engaged ? (Strings{"+2", "G0"}) : Strings{"G0"}) << c.vz << " " << c.pitch;
     }
 }
 

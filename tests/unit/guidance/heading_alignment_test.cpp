@@ -43,6 +43,47 @@ TEST(YawCommandTest, FullThrustTowardsTheTargetUntilBrakingIsDue) {
     EXPECT_EQ(heavy.right, 0.0);
 }
 
+// At 400 kg full right authority is 4.554 / 160 rad/s^2: with 0.5 rad to go
+// the left turn must brake from sqrt(0.5 x 2 x 4.554 / 160) = 0.16870832818802990 rad/s,
+// the rate at which stopping time and time to go are equal to the last bit.
+TEST(YawCommandTest, BrakingStartsExactlyWhereStoppingTimeMeetsTimeToGo) {
+    const double rightSwitch = 0.1687083281880299;
+    const struct {
+        double error, rate, mass;
+        bool braking;
+    } cases[] = {
+        {0.5, 0.1685, 400, false}, {0.5, std::nextafter(rightSwitch, 0.0), 400, false},
+        {0.5, rightSwitch, 400, true}, {0.5, 0.1691, 400, true},
+        {-0.5, -0.155, 400, false}, {-0.5, -0.157, 400, true},  // left authority 3.897 / 160
+        // At 301 kg the mirror case meets its switch exactly at this rate.
+        {-0.5, -0.17990861467576114, 301, true},
+        {-0.5, std::nextafter(-0.17990861467576114, 0.0), 301, false},
+    };
+    for (const auto &c : cases) {
+        const YawCommand cmd = ComputeYawCommand(c.error, c.rate, c.mass);
+        const bool towardsLeft = c.error > 0;
+        const double towards = towardsLeft ? cmd.left : cmd.right;
+        const double against = towardsLeft ? cmd.right : cmd.left;
+        EXPECT_EQ(towards, c.braking ? 0.0 : 1.0) << c.error << ", " << c.rate;
+        if (c.braking)
+            EXPECT_NEAR(against, 1.0, 1e-15) << c.error << ", " << c.rate;
+        else
+            EXPECT_EQ(against, 0.0) << c.error << ", " << c.rate;
+        EXPECT_FALSE(cmd.deadBand);
+    }
+}
+
+TEST(YawCommandTest, DeadBandIsStrictlyWithinOneHundredthOfARadian) {
+    for (double error : {0.01, -0.01, 0.0, 0.009999})
+        EXPECT_TRUE(ComputeYawCommand(error, 0.0, 400.0).deadBand) << error;
+    const YawCommand justLeft = ComputeYawCommand(0.01005, 0.0, 400.0);
+    EXPECT_FALSE(justLeft.deadBand);
+    EXPECT_EQ(justLeft.left, 1.0);
+    const YawCommand justRight = ComputeYawCommand(-0.01005, 0.0, 400.0);
+    EXPECT_FALSE(justRight.deadBand);
+    EXPECT_EQ(justRight.right, 1.0);
+}
+
 TEST_F(HeadingAlignmentTest, AsksTheHostForHeadingMassAndRateThenSetsLeftBeforeRight) {
     Flight().heading = kPiAsTuned + 0.5;
     Flight().mass = 400.0;
@@ -63,6 +104,9 @@ TEST_F(HeadingAlignmentTest, DeadBandHandsOverToKillRotationAndReleasesItWhenSet
         {kPiAsTuned + 0.005, -0.0005, {Group(5, 0), Group(6, 0), On(1), Off(1)}, false},
         {kPiAsTuned + 0.005, 0.002, {Group(5, 0), Group(6, 0), On(1), On(1)}, true},
         {kPiAsTuned + 0.005, 0.001, {Group(5, 0), Group(6, 0), On(1), On(1)}, true},
+        {kPiAsTuned + 0.005, -0.001, {Group(5, 0), Group(6, 0), On(1), On(1)}, true},
+        {kPiAsTuned + 0.005, 0.000999, {Group(5, 0), Group(6, 0), On(1), Off(1)}, false},
+        {kPiAsTuned + 0.005, -0.000999, {Group(5, 0), Group(6, 0), On(1), Off(1)}, false},
         {0.0, 0.0, {Group(5, 0), Group(6, 0), On(1), Off(1)}, false},
     };
     for (const auto &c : cases) {

@@ -81,6 +81,8 @@ TEST_F(SupervisorTest, CrashIsLowOrTouchingAndFasterThanTenMetresPerSecond) {
         {1.0, 20.0, false, false, {"GetAltitude", "GroundContact"}},
         {0.99, 20.0, false, true, {"GetAltitude", "GetAirspeed", "oapiGetSimTime"}},
         {0.5, 10.0, false, false, {"GetAltitude", "GetAirspeed", "GroundContact"}},
+        {0.5, 10.05, false, true, {"GetAltitude", "GetAirspeed", "oapiGetSimTime"}},
+        {0.5, 10.000000000000002, false, true, {"GetAltitude", "GetAirspeed", "oapiGetSimTime"}},
         {50.0, 10.0, true, false, {"GetAltitude", "GroundContact", "GetAirspeed"}},
         {50.0, 10.5, true, true, {"GetAltitude", "GroundContact", "GetAirspeed", "oapiGetSimTime"}},
     };

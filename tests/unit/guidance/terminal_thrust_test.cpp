@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -27,9 +28,50 @@ TEST(AttitudeCommandTest, ProportionalUntilBrakingIsDueThenBrakesAgainstTheRate)
         {0.0, 0.3, -kMax},                                   // on target but turning: saturated against the rate
         {-0.0, 0.3, -kMax},
         {0.0, -0.3, kMax},
+        // Stopping time 10 x 1 / 10 = 1 s equals the time to go 2 x 0.5 / 1 = 1 s: brake.
+        {0.5, 1.0, -0.1},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(AttitudeCommand(c.error, c.rate, kPitchAuthority400), c.command) << c.error << ", " << c.rate;
+    for (const auto &c : cases) {
+        const double authority = c.error == 0.5 ? 10.0 : kPitchAuthority400;
+        EXPECT_EQ(AttitudeCommand(c.error, c.rate, authority), c.command) << c.error << ", " << c.rate;
+    }
+    EXPECT_EQ(AttitudeCommand(0.5000001, 1.0, 10.0), 0.5000001 * 0.31415926535897903);  // just proportional
+}
+
+TEST(AttitudeCommandTest, AnUnknowableStateAsksForNoTorque) {
+    const double nan = std::nan("");
+    for (double command : {AttitudeCommand(nan, 0.0, 5.0), AttitudeCommand(0.2, nan, 5.0),
+                           AttitudeCommand(0.2, 0.1, nan)}) {
+        EXPECT_EQ(command, 0.0);
+        EXPECT_FALSE(std::signbit(command));
+    }
+}
+
+// Worked through the law by hand: 400 kg, 648 N, sinking at 10 m/s with 2 m/s
+// of forward drift, level. The common level is capped at full thrust before the
+// pitch command is spread, and one that cannot be computed counts as 0.
+TEST(ComputeTerminalThrustTest, CommonLevelIsCappedAtFullThrustBeforeTheSpread) {
+    const struct {
+        const char *what;
+        double altitude, weight;
+        std::array<double, 3> levels;
+    } cases[] = {
+        {"28 m: the law asks for 5.46", 28.0, 648.0, {1.0, 0.9793287853108124, 0.9793287853108124}},
+        {"33.393 m: the law asks for 1.005", 33.393, 648.0, {1.0, 0.9793287853108124, 0.9793287853108124}},
+        {"34 m: the law asks for 0.933", 34.0, 648.0, {0.9746914915465952, 0.9126778474790322, 0.9126778474790322}},
+        {"weight unknown", 100.0, std::nan(""), {0.041342429378375276, 0.0, 0.0}},
+    };
+    for (const auto &c : cases) {
+        TerminalState s;
+        s.mass = 400.0;
+        s.altitude = c.altitude;
+        s.weight = c.weight;
+        s.verticalSpeed = -10.0;
+        s.airspeed = _V(0, -10, 2);
+        const TerminalCommand out = ComputeTerminalThrust(s);
+        EXPECT_EQ(out.holdLevelRequests, 0) << c.what;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(out.levels[i], c.levels[i]) << c.what << " engine " << i;
+    }
 }
 
 TEST(AllocateEnginesTest, SpreadsPitchAndBankOverTheEnginesKeepingTheSumThenClamps) {
@@ -51,6 +93,17 @@ TEST(AllocateEnginesTest, SpreadsPitchAndBankOverTheEnginesKeepingTheSumThenClam
     }
     const auto unclamped = AllocateEngines(0.5, 0.1, 0.05);
     EXPECT_EQ(unclamped[0] + unclamped[1] + unclamped[2], 1.5);
+    // The rear engines take (common - p) + p / 3 with p half the pitch command,
+    // rounded as the descent was tuned: to the last bit.
+    const struct {
+        double common, pitch, rear;
+    } bits[] = {{0.207, 0.347, 0.09133333333333332}, {0.175, -0.472, 0.3323333333333333},
+                {0.283, 0.445, 0.13466666666666663}};
+    for (const auto &b : bits) {
+        const auto levels = AllocateEngines(b.common, b.pitch, 0.0);
+        EXPECT_EQ(levels[1], b.rear) << b.common << ", " << b.pitch;
+        EXPECT_EQ(levels[2], b.rear) << b.common << ", " << b.pitch;
+    }
 }
 
 // A sinking lander at 100 m: h = 100, v = -8, 400 kg, 648 N.
@@ -71,11 +124,19 @@ TEST_F(TerminalThrustTest, EngineLevelsMatchTheWorkedExamples) {
          {Engine(0, 0.28016962771804493), Engine(1, 0.20250006832751058), Engine(2, 0.23381189897345342)}},
         {"exactly vertical, nose rising", _V(0, -8, 0), _V(0.01, 0, 0), 0, 0, {Engine(0, 0), Engine(1, 1), Engine(2, 1)}},
         {"exactly vertical, nose sinking", _V(0, -8, 0), _V(-0.01, 0, 0), 0, 0, {Engine(0, 1), Engine(1, 0), Engine(2, 0)}},
+        // Bank error atan(1 / -10) closed at 0.5 rad/s by a bank authority of
+        // 1211 x 0.5586 / (0.3 x 400): the stopping time is past the time to go, brake.
+        {"drifting right, banking towards it fast", _V(1, -10, 0), _V(0, 0, -0.5), 0, 0,
+         {Engine(0, 0.22361232084883997), Engine(1, 0.3348514556134877), Engine(2, 0.11237318608419221)}},
         {"exactly vertical, left side rising", _V(0, -8, 0), _V(0, 0, 0.01), 0, 0, {Engine(0, 0.22361232084883997), Engine(1, 0), Engine(2, 1)}},
         {"no airspeed at all", _V(0, 0, 0), _V(0, 0, 0), 0, 0,
          {Engine(0, 0.22361232084883997), Engine(1, 0.22361232084883997), Engine(2, 0.22361232084883997)}},
         {"banked past 90 degrees", _V(0, -8, 0), _V(0, 0, 0), 0, 2.0, {On(2), Engine(0, 0), Engine(1, 0), Engine(2, 0)}},
         {"pitched past 90 degrees", _V(0, -8, 0), _V(0, 0, 0), 1.6, 0, {On(2), Engine(0, 0), Engine(1, 0), Engine(2, 0)}},
+        // Upside down and drifting hard sideways: steering would fire a rear
+        // engine, but past 90 degrees every engine stops.
+        {"upside down, drifting sideways", _V(20, -2, 0), _V(0, 0, 0), 0, 3.0,
+         {On(2), Engine(0, 0), Engine(1, 0), Engine(2, 0)}},
         // Both cosines negative: their product lifts the common level to full.
         {"past 90 degrees on both axes", _V(0, -8, 0), _V(0, 0, 0), 1.6, -1.6,
          {On(2), On(2), Engine(0, 1), Engine(1, 1), Engine(2, 1)}},

@@ -122,7 +122,7 @@ void ExpectTransform(const MGROUP_TRANSFORM *t, const Component &c) {
             auto *r = static_cast<const MGROUP_ROTATE *>(t);
             ExpectVec(r->ref, c.a, "ref");
             ExpectVec(r->axis, c.b, "axis");
-            EXPECT_FLOAT_EQ(r->angle, c.angle);
+            EXPECT_EQ(r->angle, c.angle);  // the float the host gets, to the bit
             break;
         }
         case MGROUP_TRANSFORM::TRANSLATE:

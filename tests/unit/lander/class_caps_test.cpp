@@ -21,6 +21,7 @@ std::unique_ptr<Lander> ConstructWithStaleMembers(int n, int flightModel) {
     lander->solarStatus = lander->legsStatus = lander->feetStatus = lander->deckStatus = 9;
     lander->solarPos = lander->cameraPos = lander->legsPos = lander->feetPos = lander->deckPos = 0.5;
     lander->armRotPos = lander->armSlidePos = lander->armElbowPos = 0.5;
+    for (THRUSTER_HANDLE &th : lander->thGroupList) th = reinterpret_cast<THRUSTER_HANDLE>(0xBAD);
     return lander;
 }
 
@@ -206,6 +207,9 @@ TEST(LiftCoeffTest, ZeroAtEveryAngleIncludingTheEndsOfTheCurve) {
     for (double aoa : {-kPi, -60 * deg, -1 * deg, 0.0, 15 * deg, 20 * deg, 25 * deg, kPi, 1.5 * kPi, -1.5 * kPi,
                        std::numeric_limits<double>::quiet_NaN()})
         EXPECT_EQ(LiftCoeff(aoa), 0.0) << "aoa " << aoa;
+    // Every half degree once round and beyond: no breakpoint lifts the curve.
+    for (int half = -800; half <= 800; ++half) EXPECT_EQ(LiftCoeff(half * 0.5 * deg), 0.0) << half * 0.5;
+    EXPECT_EQ(LiftCoeff(std::numeric_limits<double>::infinity()), 0.0);
 }
 
 }  // namespace

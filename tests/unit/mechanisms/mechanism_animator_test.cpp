@@ -204,6 +204,11 @@ TEST_F(MechanismAnimatorTest, StepThatIsNotANumberOrNegativeMovesNothing) {
     EXPECT_TRUE(Step(-1.0).empty());
     EXPECT_EQ(lander->legsPos, 0.0);
     EXPECT_EQ(moduleState.armRotCmd, ARM_INCREASE);
+    // A step of zero length (the host paused) still settles and consumes.
+    lander->legsPos = 1.0;
+    EXPECT_EQ(Step(0.0), (Set{{kLegs, 1.0}, {kCamera, 0.0}, {kArmRot, 0.7}}));
+    EXPECT_EQ(lander->legsStatus, MECH_DEPLOYED);
+    EXPECT_EQ(moduleState.armRotCmd, ARM_NONE);
     // An infinite step still ends every mechanism at a finite end of its travel.
     for (const auto &[anim, pos] : Step(std::numeric_limits<double>::infinity()))
         EXPECT_TRUE(std::isfinite(pos)) << anim;

@@ -157,6 +157,7 @@ TEST_F(ScenarioStateTest, LinesReadAsTheScanReadsThem) {
         {"SOLP 2147483648 0.5", 9, 0.25},  {"SOLP -2147483649 0.5", 9, 0.25},
         {"SOLP 99999999999999999999 0.5", 9, 0.25},
         {"SOLP -2147483648 0.5", -2147483647 - 1, 0.5},
+        {"SOLP 2147483647 0.5", 2147483647, 0.5},
         {"SOLP\xff 1 0.5", 9, 0.25},       {"SOL", 9, 0.25},
     };
     for (const Case &c : cases) {
