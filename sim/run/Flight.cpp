@@ -12,6 +12,8 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/files/InputError.h"
 #include "sim/files/Outputs.h"
+#include "sim/view/ViewPage.h"
+#include "sim/view/ViewRecorder.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +46,7 @@ void CheckOptions(const RunOptions &o) {
     CheckWritable(o.reportPath, "--report");
     CheckWritable(o.plotPath, "--plot");
     CheckWritable(o.hudPath, "--hud");
+    CheckWritable(o.viewPath, "--view");
     if (!o.plotPath.empty() && !ProgramAvailable("gnuplot"))
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
@@ -108,6 +111,9 @@ RunResult Fly(const RunOptions &o) {
     CheckOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
     const std::string path = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
+    const std::string viewTemplate = ViewerTemplatePath(installation.Root());
+    if (!o.viewPath.empty() && !fs::is_regular_file(viewTemplate))
+        throw InputError("--view needs the replay viewer " + viewTemplate + " (built by the vtal_viewer target)");
     const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path) : ParseScenarioText(o.scenarioText, path);
 
     WorldOptions wo;
@@ -117,6 +123,8 @@ RunResult Fly(const RunOptions &o) {
     wo.warnings = &err;
     World world(scenario, installation, wo);
     if (o.onStart) o.onStart(world);
+    std::unique_ptr<ViewRecorder> view;
+    if (!o.viewPath.empty()) view = std::make_unique<ViewRecorder>(world);
 
     // Telemetry goes to a temporary file when only the plot asks for it.
     std::string telemetryPath = o.telemetryPath;
@@ -144,6 +152,7 @@ RunResult Fly(const RunOptions &o) {
     while (world.Frame() < lastFrame) {
         world.Step();
         if (o.onFrame) o.onFrame(world);
+        if (view) view->Frame(world);
         if (telemetry && world.SimTime() + kTimeTolerance >= nextRow) {
             telemetry->Row(world);
             if (o.every > 0.0) nextRow = (std::floor((world.SimTime() + kTimeTolerance) / o.every) + 1.0) * o.every;
@@ -166,6 +175,7 @@ RunResult Fly(const RunOptions &o) {
     for (const auto &a : world.Annotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
     result.warnings = world.Warnings();
+    const std::string viewRecord = view ? view->Finish(world) : std::string();
     world.PaintHud();
     result.reportJson = ReportJson(result, world);
 
@@ -173,6 +183,7 @@ RunResult Fly(const RunOptions &o) {
     if (!o.savePath.empty()) WriteFile(o.savePath, world.SaveScenario());
     if (!o.reportPath.empty()) WriteFile(o.reportPath, result.reportJson);
     if (!o.hudPath.empty()) WriteFile(o.hudPath, CanvasToSvg(world.Canvas()));
+    if (view) WriteFile(o.viewPath, ComposeViewPage(viewTemplate, viewRecord));
     if (!o.plotPath.empty()) {
         const std::string problem = DrawPlot(telemetryPath, telemetry->Columns(), o.plotPath);
         if (!temporaryTelemetry.empty()) std::remove(temporaryTelemetry.c_str());
