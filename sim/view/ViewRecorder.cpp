@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/files/StandardState.h"
 #include "sim/vessel/FlightState.h"
 
 namespace vtal::sim {
@@ -26,7 +27,7 @@ constexpr double kLevelStep = 1e-4;      // thruster levels
 constexpr double kInstrumentStep = 1e-5; // m, m/s, deg, kg
 constexpr double kModelStep = 1e-4;      // model vertices, m
 constexpr double kNormalStep = 1e-3;
-constexpr double kPoseStep = 1e-6;
+constexpr double kPoseStep = 1e-5;       // pose matrices, m and unitless
 
 double Rounded(double x, double step) { return std::round(x / step) * step; }
 
@@ -123,15 +124,27 @@ Json ModelJson(const StandInModel &model) {
                 {"radius", Rounded(model.Radius(), kModelStep)}};
 }
 
-Json PoseMatrix(const Transform &t) {
+// A pose in whole pose steps: a turn as quaternion "q" and shift "p", or, if
+// it stretches, the top three rows of its matrix "m", row by row.
+Json PoseJson(const Transform &t) {
     const Mat3 r = Flip(Mat3(t.linear()));
     const Vec3 x = Flip(Vec3(t.translation()));
-    Json m = Json::array();
-    for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) m.push_back(Rounded(r(row, col), kPoseStep));
-        m.push_back(Rounded(x[row], kPoseStep));
+    auto steps = [](double v) { return std::llround(v / kPoseStep); };
+    Json pose;
+    const bool turnOnly = (r.transpose() * r - Mat3::Identity()).cwiseAbs().maxCoeff() < kPoseStep && r.determinant() > 0.0;
+    if (turnOnly) {
+        const Quat q(r);
+        pose["q"] = {steps(q.x()), steps(q.y()), steps(q.z()), steps(q.w())};
+        pose["p"] = {steps(x.x()), steps(x.y()), steps(x.z())};
+    } else {
+        Json m = Json::array();
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 3; ++col) m.push_back(steps(r(row, col)));
+            m.push_back(steps(x[row]));
+        }
+        pose["m"] = std::move(m);
     }
-    return m;
+    return pose;
 }
 
 }  // namespace
@@ -255,6 +268,10 @@ std::string ViewRecorder::Finish(World &world) {
     out["origin"] = {{"longitude_deg", std::atan2(originPos.z(), originPos.x()) / kRadPerDeg},
                      {"latitude_deg", std::asin(originPos.y() / originPos.norm()) / kRadPerDeg}};
     out["time"] = Channel(times_, kTimeStep);
+    out["poseStep"] = kPoseStep;
+    Json names = Json::array({""});
+    for (int m = kFirstNavmode; m <= kLastNavmode; ++m) names.push_back(NavmodeName(m));
+    out["navmodeNames"] = std::move(names);
 
     Json jvessels = Json::array();
     for (std::size_t i = 0; i < tracks_.size() && i < vessels.size(); ++i) {
@@ -278,6 +295,16 @@ std::string ViewRecorder::Finish(World &world) {
                                  {"maxThrust", t->maxThrust},
                                  {"kind", ThrusterKind(v, t.get())}});
         jv["thrusters"] = std::move(thrusters);
+        // The instruments show the engines and yaw pairs as the telemetry does: by group.
+        auto members = [&](int type) {
+            Json list = Json::array();
+            if (const ThrusterGroup *g = v.Group(type))
+                for (const Thruster *t : g->members) list.push_back(IndexOf(v, t));
+            return list;
+        };
+        jv["engines"] = members(THGROUP_MAIN);
+        jv["yawLeft"] = members(THGROUP_ATT_YAWLEFT);
+        jv["yawRight"] = members(THGROUP_ATT_YAWRIGHT);
         Json exhausts = Json::array();
         for (const ExhaustRecord &e : v.exhausts)
             exhausts.push_back({{"thruster", IndexOf(v, e.thruster)},
@@ -350,21 +377,40 @@ std::string ViewRecorder::Finish(World &world) {
         Json poses = Json::array();
         for (const PoseFrame &f : track.poses) {
             Json sets = Json::array();
-            for (const PoseSet &s : f.sets) sets.push_back({{"groups", s.groups}, {"m", PoseMatrix(s.transform)}});
-            poses.push_back({{"t", f.time}, {"sets", std::move(sets)}});
+            for (const PoseSet &s : f.sets) {
+                Json set = PoseJson(s.transform);
+                set["g"] = s.groups;
+                sets.push_back(std::move(set));
+            }
+            poses.push_back({{"t", Rounded(f.time, kTimeStep)}, {"sets", std::move(sets)}});
         }
         jv["poses"] = std::move(poses);
         jvessels.push_back(std::move(jv));
     }
     out["vessels"] = std::move(jvessels);
 
-    Json hud = Json::array();
+    // Each distinct text run once; a frame lists the runs it shows.
+    Json hudRuns = Json::array(), hudFrames = Json::array();
+    std::vector<VtalCanvas::TextRun> distinct;
     for (const HudFrame &f : hud_) {
-        Json runs = Json::array();
-        for (const auto &r : f.runs) runs.push_back({{"x", r.x}, {"y", r.y}, {"colour", Hex(r.color)}, {"text", r.text}});
-        hud.push_back({{"t", f.time}, {"runs", std::move(runs)}});
+        Json shown = Json::array();
+        for (const auto &r : f.runs) {
+            auto it = std::find_if(distinct.begin(), distinct.end(), [&](const VtalCanvas::TextRun &d) {
+                return d.x == r.x && d.y == r.y && d.color == r.color && d.text == r.text;
+            });
+            if (it == distinct.end()) {
+                distinct.push_back(r);
+                hudRuns.push_back({{"x", r.x}, {"y", r.y}, {"colour", Hex(r.color)}, {"text", r.text}});
+                it = distinct.end() - 1;
+            }
+            shown.push_back(it - distinct.begin());
+        }
+        hudFrames.push_back({{"t", Rounded(f.time, kTimeStep)}, {"runs", std::move(shown)}});
     }
-    out["hud"] = {{"width", world.Canvas().width}, {"height", world.Canvas().height}, {"frames", std::move(hud)}};
+    out["hud"] = {{"width", world.Canvas().width},
+                  {"height", world.Canvas().height},
+                  {"runs", std::move(hudRuns)},
+                  {"frames", std::move(hudFrames)}};
 
     Json notes = Json::array();
     for (const auto &a : world.Annotations())
