@@ -412,9 +412,15 @@ private:
             return s;
         }
         if (cv.parent >= 0 && At(cv.parent).type == MGROUP_TRANSFORM::TRANSLATE) {
+            // A foot on a strut: its pad hangs below the hinge, down to the
+            // touchdown points' height once the strut is out.
+            double ground = 0.0;
+            for (const Vec3 &t : vessel_.def.touchdown) ground = std::min(ground, t.y());
+            const double drop = cv.ref.y() + At(cv.parent).shift.y() - ground;
             s.kind = Kind::Pad;
             s.label = "foot";
-            s.tip = cv.ref;
+            s.from = cv.ref;
+            s.tip = cv.ref - kUp * std::max(drop, kPadHalfHeight);
             return s;
         }
         if (std::abs(cv.angle) >= 2.0 * kPi - 1e-3) {
@@ -466,6 +472,7 @@ private:
         case Kind::Pad:
             part.colour = kPadColour;
             shapes.Frustum(s.tip - kUp * kPadHalfHeight, kUp, kPadRadius, kPadRadius, 2 * kPadHalfHeight);
+            shapes.Beam(s.from, s.tip, kLinkThickness);
             break;
         case Kind::Head: {
             part.colour = kHeadColour;
