@@ -25,7 +25,7 @@ constexpr double kLinkShareOfFootDistance = 0.5;  // a leg link reaches half-way
 constexpr double kStrutShareOfReach = 0.6;        // a strut is this share of its foot's distance from the centre
 constexpr double kForearmShare = 0.8;             // a folded arm segment, as a share of the one carrying it
 constexpr double kPlateWidth = 0.3, kPlateLength = 0.25, kPlateThickness = 0.02;
-constexpr double kPadRadius = 0.12, kPadHalfHeight = 0.02;
+constexpr double kPadRadius = 0.12, kPadHalfHeight = 0.04;
 constexpr double kHeadLength = 0.16, kHeadHalfSize = 0.05;
 constexpr double kColumnRadius = 0.02, kDefaultColumnHeight = 0.05;
 constexpr double kFittingHalfSize = 0.03;   // small blocks: the further groups of a component, thrusters
@@ -412,11 +412,11 @@ private:
             return s;
         }
         if (cv.parent >= 0 && At(cv.parent).type == MGROUP_TRANSFORM::TRANSLATE) {
-            // A foot on a strut: its pad hangs below the hinge, down to the
-            // touchdown points' height once the strut is out.
+            // A foot on a strut: its pad hangs below the hinge, standing on
+            // the touchdown points' height once the strut is out.
             double ground = 0.0;
             for (const Vec3 &t : vessel_.def.touchdown) ground = std::min(ground, t.y());
-            const double drop = cv.ref.y() + At(cv.parent).shift.y() - ground;
+            const double drop = cv.ref.y() + At(cv.parent).shift.y() - ground - kPadHalfHeight;
             s.kind = Kind::Pad;
             s.label = "foot";
             s.from = cv.ref;

@@ -11,7 +11,7 @@ const DUST_ALTITUDE = 5; // m: the dust shows below this height
 const DUST_PARTICLES = 48; // per stream
 const DUST_LIFETIME = 1.0; // s
 const DUST_SPEED = 6.0; // m/s outwards along the ground
-const CHASE_DISTANCE = 3.0; // model radii from the vessel
+const CHASE_DISTANCE = 2.5; // model radii from the vessel
 const OBSERVER = new THREE.Vector3(18, 1.8, 14); // m from the landing point
 const GROUND_SIZE = 20000; // m
 const PLUME_MIN_LEVEL = 1e-3;
@@ -92,11 +92,11 @@ function plumeMesh(exhaust, kind) {
   const geometry = beam ? new THREE.CylinderGeometry(1, 1, 1, 8, 1, true) : new THREE.ConeGeometry(1, 1, 16, 1, true);
   // From the nozzle (y = 0) along +y, narrowing to its tip at y = 1.
   geometry.translate(0, 0.5, 0);
-  const colour = beam ? 0xff2020 : kind === 'yaw' ? 0xbfd8ff : 0xffb050;
+  const colour = beam ? 0xff2020 : kind === 'yaw' ? 0x7fa8ff : 0xffa040;
   const material = new THREE.MeshBasicMaterial({
     color: colour,
     transparent: true,
-    opacity: beam ? 0.85 : 0.75,
+    opacity: beam ? 0.85 : kind === 'yaw' ? 0.45 : 0.8,
     blending: THREE.AdditiveBlending,
     depthWrite: false,
     side: THREE.DoubleSide,
@@ -270,6 +270,9 @@ function showHud(t) {
     span.style.left = `${(100 * run.x) / data.hud.width}%`;
     span.style.top = `${(100 * run.y) / data.hud.height}%`;
     span.style.color = run.colour;
+    span.dataset.x = String(run.x);
+    span.dataset.y = String(run.y);
+    span.dataset.colour = run.colour;
     hud.appendChild(span);
   }
 }
@@ -435,13 +438,43 @@ window.addEventListener('resize', resize);
 resize();
 requestAnimationFrame(tick);
 
-// For scripted checks of the page: the scene objects and the time.
+// For scripted checks of the page: the time, the scene objects and where
+// they show on the screen.
+const corner = new THREE.Vector3();
+function screenBox(object) {
+  const box = new THREE.Box3().setFromObject(object);
+  const r = canvas.getBoundingClientRect();
+  let [x0, y0, x1, y1] = [Infinity, Infinity, -Infinity, -Infinity];
+  for (let k = 0; k < 8; k++) {
+    corner.set(k & 1 ? box.max.x : box.min.x, k & 2 ? box.max.y : box.min.y, k & 4 ? box.max.z : box.min.z);
+    corner.project(camera);
+    const x = ((corner.x + 1) / 2) * r.width;
+    const y = ((1 - corner.y) / 2) * r.height;
+    [x0, y0, x1, y1] = [Math.min(x0, x), Math.min(y0, y), Math.max(x1, x), Math.max(y1, y)];
+  }
+  return [x0, y0, x1, y1];
+}
+
 window.vtalViewer = {
   record,
   setTime,
+  render,
   time: () => time,
+  canvas,
+  camera,
   vesselObject: (i) => visuals[i].root,
   partObject: (i, group) => visuals[i].parts.get(group),
-  camera,
+  partScreenBoxes: (i) =>
+    [...visuals[i].parts].map(([group, mesh]) => ({ group, label: mesh.name, box: screenBox(mesh) })),
+  vesselScreenBox: (i) => screenBox(visuals[i].root),
+  plumesShown: (i) => visuals[i].plumes.filter((p) => p.holder.visible).length,
+  dustShown: (i) => visuals[i].dust.visible,
+  setVesselsVisible(shown) {
+    for (const v of visuals) {
+      v.root.visible = shown;
+      v.dust.visible = shown && v.dust.visible;
+    }
+    renderer.render(scene, camera);
+  },
   ready: true,
 };
