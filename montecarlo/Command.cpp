@@ -75,7 +75,7 @@ struct Arguments {
     std::string dispersionFile;
     std::vector<std::string> disperse;
     long replay = -1;
-    std::string writeScenario, csvPath, plotPath;
+    std::string writeScenario, csvPath, plotPath, viewPath;
     bool noProgress = false;
 };
 
@@ -101,7 +101,9 @@ std::uint64_t ParseSeed(const std::string &text) {
 void CheckArguments(const Arguments &a) {
     if (!a.writeScenario.empty() && a.replay < 0)
         throw sim::InputError("--write-scenario needs --replay I: it writes that run's start");
+    if (!a.viewPath.empty() && a.replay < 0) throw sim::InputError("--view needs --replay I: it shows that run");
     CheckWritable(a.writeScenario, "--write-scenario");
+    CheckWritable(a.viewPath, "--view");
     CheckWritable(a.csvPath, "--csv");
     CheckWritable(a.plotPath, "--plot");
     if (!a.plotPath.empty() && !sim::ProgramAvailable("gnuplot"))
@@ -109,7 +111,7 @@ void CheckArguments(const Arguments &a) {
 }
 
 int Replay(const CampaignSetup &setup, const Arguments &a) {
-    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario);
+    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath);
     std::cout << CsvHeader() << "\n" << CsvRow(r) << "\n";
     if (r.outcome == Outcome::Error) {
         std::cerr << "vtal-sim montecarlo: run " << a.replay << " could not be flown: " << r.failure << "\n";
@@ -117,6 +119,7 @@ int Replay(const CampaignSetup &setup, const Arguments &a) {
     }
     std::cerr << "run " << a.replay << " of seed " << setup.options.seed << ": " << Label(r.outcome) << "\n";
     if (!a.writeScenario.empty()) std::cerr << "its start written to " << a.writeScenario << "\n";
+    if (!a.viewPath.empty()) std::cerr << "its replay page written to " << a.viewPath << "\n";
     return kExitOk;
 }
 
@@ -177,6 +180,7 @@ int RunMonteCarloCommand(int argc, char **argv) {
     app.add_option("--replay", a.replay, "Fly only run I (counted from 0) and print its CSV row")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
+    app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
         ->allow_extra_args(false);
     app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");
