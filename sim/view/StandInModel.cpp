@@ -420,7 +420,10 @@ private:
             s.kind = Kind::Pad;
             s.label = "foot";
             s.from = cv.ref;
-            s.tip = cv.ref - kUp * std::max(drop, kPadHalfHeight);
+            s.to = cv.ref - kUp * std::max(drop, kPadHalfHeight);  // the pad's centre
+            const Vec3 out(s.to.x(), 0.0, s.to.z());
+            // Fittings sit on the rim, on the outer side.
+            s.tip = s.to + (out.norm() > 0.0 ? Vec3(out.normalized()) : Vec3::UnitZ()) * kPadRadius;
             return s;
         }
         if (std::abs(cv.angle) >= 2.0 * kPi - 1e-3) {
@@ -471,8 +474,8 @@ private:
             break;
         case Kind::Pad:
             part.colour = kPadColour;
-            shapes.Frustum(s.tip - kUp * kPadHalfHeight, kUp, kPadRadius, kPadRadius, 2 * kPadHalfHeight);
-            shapes.Beam(s.from, s.tip, kLinkThickness);
+            shapes.Frustum(s.to - kUp * kPadHalfHeight, kUp, kPadRadius, kPadRadius, 2 * kPadHalfHeight);
+            shapes.Beam(s.from, s.to, kLinkThickness);
             break;
         case Kind::Head: {
             part.colour = kHeadColour;
