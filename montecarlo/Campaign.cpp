@@ -154,14 +154,14 @@ RunRecord BlankRecord(const CampaignSetup &setup, long index) {
 
 // Runs task in child processes and gathers the records by run.
 std::vector<RunRecord> FlyInChildren(const CampaignSetup &setup, const std::vector<long> &indices, int jobs,
-                                     const std::string &scenarioPath,
+                                     const std::string &scenarioPath, const std::string &viewPath,
                                      const std::function<void(long)> &progress) {
     std::vector<RunRecord> records(indices.size());
     long done = 0;
     RunInChildProcesses(
         static_cast<long>(indices.size()), jobs, sizeof(RunRecord),
         [&](long slot, void *out) {
-            const RunRecord r = FlyRun(setup, indices[static_cast<std::size_t>(slot)], scenarioPath);
+            const RunRecord r = FlyRun(setup, indices[static_cast<std::size_t>(slot)], scenarioPath, viewPath);
             std::memcpy(out, &r, sizeof r);
         },
         [&](long slot, const void *bytes, const TaskOutcome &outcome) {
@@ -206,7 +206,8 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     return setup;
 }
 
-RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath) {
+RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
+                 const std::string &viewPath) {
     CheckModulesNotLoaded(setup);
     RunRecord record = BlankRecord(setup, index);
     RunObserver observer(record);
@@ -216,6 +217,7 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     o.scenario = setup.scenarioPath;
     o.scenarioText = setup.scenarioText;
     o.dt = setup.options.dt;
+    o.viewPath = viewPath;
     o.quiet = true;
     o.progress = false;
     o.out = &discarded;
@@ -230,11 +232,12 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
     std::vector<long> indices(static_cast<std::size_t>(setup.options.runs));
     for (long i = 0; i < setup.options.runs; ++i) indices[static_cast<std::size_t>(i)] = i;
-    return FlyInChildren(setup, indices, setup.options.jobs, "", progress);
+    return FlyInChildren(setup, indices, setup.options.jobs, "", "", progress);
 }
 
-RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath) {
-    return FlyInChildren(setup, {index}, 1, scenarioPath, nullptr).front();
+RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
+                    const std::string &viewPath) {
+    return FlyInChildren(setup, {index}, 1, scenarioPath, viewPath, nullptr).front();
 }
 
 }  // namespace vtal::montecarlo

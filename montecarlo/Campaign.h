@@ -47,7 +47,9 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options);
 // fresh process, as RunCampaign does. Throws std::logic_error if a module of
 // the scenario is loaded already. If `scenarioPath` is not empty, the run's
 // dispersed start is written there as an ordinary scenario.
-RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath = "");
+// If `viewPath` is not empty, the run's replay page is written there.
+RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath = "",
+                 const std::string &viewPath = "");
 
 // Flies every run, `jobs` processes at a time, and returns the records in
 // run order. progress(done) is called as runs finish.
@@ -55,6 +57,8 @@ std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::functi
 
 // Flies one run in a child process and returns its record; writes its start
 // as a scenario to `scenarioPath` unless that is empty.
-RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath);
+// and its replay page to `viewPath` unless that is empty.
+RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
+                    const std::string &viewPath = "");
 
 }  // namespace vtal::montecarlo

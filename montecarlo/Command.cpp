@@ -67,7 +67,7 @@ struct Arguments {
     std::string dispersionFile;
     std::vector<std::string> disperse;
     long replay = -1;
-    std::string writeScenario, csvPath, plotPath;
+    std::string writeScenario, csvPath, plotPath, viewPath;
     bool noProgress = false;
 };
 
@@ -104,15 +104,17 @@ void ReadNumbers(Arguments &a) {
 void CheckArguments(const Arguments &a) {
     if (!a.writeScenario.empty() && a.replay < 0)
         throw sim::InputError("--write-scenario needs --replay I: it writes that run's start");
+    if (!a.viewPath.empty() && a.replay < 0) throw sim::InputError("--view needs --replay I: it shows that run");
     sim::CheckOutputPath(a.writeScenario, "--write-scenario");
     sim::CheckOutputPath(a.csvPath, "--csv");
     sim::CheckOutputPath(a.plotPath, "--plot");
+    sim::CheckOutputPath(a.viewPath, "--view");
     if (!a.plotPath.empty() && !sim::ProgramAvailable("gnuplot"))
         throw sim::InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
 
 int Replay(const CampaignSetup &setup, const Arguments &a) {
-    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario);
+    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath);
     std::cout << CsvHeader() << "\n" << CsvRow(r) << "\n";
     if (r.outcome == Outcome::Error) {
         std::cerr << "vtal-sim montecarlo: run " << a.replay << " could not be flown: " << r.failure << "\n";
@@ -120,6 +122,7 @@ int Replay(const CampaignSetup &setup, const Arguments &a) {
     }
     std::cerr << "run " << a.replay << " of seed " << setup.options.seed << ": " << Label(r.outcome) << "\n";
     if (!a.writeScenario.empty()) std::cerr << "its start written to " << a.writeScenario << "\n";
+    if (!a.viewPath.empty()) std::cerr << "its replay page written to " << a.viewPath << "\n";
     return kExitOk;
 }
 
@@ -178,6 +181,7 @@ int RunMonteCarloCommand(int argc, char **argv) {
     app.add_option("--jobs", a.jobsText, "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)");
     app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its CSV row");
     app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
+    app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
         ->allow_extra_args(false);
     app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");

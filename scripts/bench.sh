@@ -25,3 +25,8 @@ echo
 echo "== A 10,000-run campaign of the default dispersions on $jobs cores (aim: under a minute)"
 TIMEFORMAT="10,000 runs in %R s of wall-clock time"
 time "$build/bin/vtal-sim" montecarlo --runs 10000 --jobs "$jobs" --no-progress >/dev/null
+
+echo
+echo "== The replay page of a 600 s two-lander flight (aims: under 10 MB, open in under 2 s)"
+cmake --build "$build" -j "$jobs" --target vtal_viewer
+NODE_PATH="$build/viewer/npm/node_modules" node bench/replay_page_bench.cjs "$build/bin/vtal-sim" /usr/bin/chromium

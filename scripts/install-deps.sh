@@ -9,6 +9,7 @@ packages=(
   gnuplot-nox fonts-dejavu-core
   clang libclang-rt-dev
   mingw-w64 wine64 fonts-wine
+  nodejs npm chromium
 )
 
 missing=()

@@ -86,6 +86,9 @@ int RunCommandLine(int argc, char **argv) {
     app.add_option("--report", o.reportPath, "Write the JSON report to FILE.json");
     app.add_option("--plot", o.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)");
     app.add_option("--hud", o.hudPath, "Write the last painted head-up display to FILE.svg");
+    app.add_option("--view", o.viewPath,
+                   "Write a replay page of the run to FILE.html: the flight in 3-D, its instruments and head-up "
+                   "display, for any browser and without a network");
     app.add_option("--root", o.root, "Installation folder (default: next to the program)");
     app.add_flag("--quiet", o.quiet, "Print nothing but warnings and errors");
 

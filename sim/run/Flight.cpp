@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,10 @@
 #include "sim/files/Outputs.h"
 #include "sim/files/SafeFiles.h"
 #include "sim/files/Scenario.h"
+#include "sim/view/ViewPage.h"
+#include "sim/view/ViewRecorder.h"
+
+namespace fs = std::filesystem;
 
 namespace vtal::sim {
 namespace {
@@ -32,6 +37,7 @@ void CheckOptions(const RunOptions &o) {
     CheckOutputPath(o.reportPath, "--report");
     CheckOutputPath(o.plotPath, "--plot");
     CheckOutputPath(o.hudPath, "--hud");
+    CheckOutputPath(o.viewPath, "--view");
     if (!o.plotPath.empty() && !ProgramAvailable("gnuplot"))
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
@@ -176,6 +182,9 @@ RunResult Fly(const RunOptions &o) {
     CheckOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
     const std::string path = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
+    const std::string viewTemplate = ViewerTemplatePath(installation.Root());
+    if (!o.viewPath.empty() && !fs::is_regular_file(viewTemplate))
+        throw InputError("--view needs the replay viewer " + viewTemplate + " (built by the vtal_viewer target)");
     const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path) : ParseScenarioText(o.scenarioText, path);
 
     WorldOptions wo;
@@ -186,6 +195,8 @@ RunResult Fly(const RunOptions &o) {
     wo.warnings = &err;
     World world(scenario, installation, wo);
     if (o.onStart) o.onStart(world);
+    std::unique_ptr<ViewRecorder> view;
+    if (!o.viewPath.empty()) view = std::make_unique<ViewRecorder>(world);
 
     // Telemetry goes to a temporary file when only the plot asks for it.
     std::string telemetryPath = o.telemetryPath;
@@ -228,6 +239,7 @@ RunResult Fly(const RunOptions &o) {
             break;
         }
         if (o.onFrame) o.onFrame(world);
+        if (view) view->Frame(world);
         if (telemetry && world.SimTime() + kTimeTolerance >= nextRow) {
             telemetry->Row(world);
             if (every > 0.0) nextRow = (std::floor((world.SimTime() + kTimeTolerance) / every) + 1.0) * every;
@@ -250,6 +262,7 @@ RunResult Fly(const RunOptions &o) {
     for (const auto &a : world.Annotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
     result.warnings = world.Warnings();
+    const std::string viewRecord = view ? view->Finish(world) : std::string();
     world.PaintHud();
     result.reportJson = ReportJson(result, world);
 
@@ -264,13 +277,15 @@ RunResult Fly(const RunOptions &o) {
     }
     if (!o.reportPath.empty()) report = Staged(o.reportPath, result.reportJson);
     if (!o.hudPath.empty()) hud = Staged(o.hudPath, CanvasToSvg(world.Canvas()));
+    std::unique_ptr<AtomicFile> page;
+    if (view) page = Staged(o.viewPath, ComposeViewPage(viewTemplate, viewRecord));
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
         const std::string problem = DrawPlot(telemetry->WorkingPath(), telemetry->Columns(), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
     if (telemetry && !o.telemetryPath.empty()) telemetry->Commit();
-    for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get()})
+    for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get(), page.get()})
         if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
     return result;

@@ -31,6 +31,7 @@ struct RunOptions {
     double dt = kDefaultDt;
     std::string keys;          // key script
     std::string savePath, telemetryPath, reportPath, plotPath, hudPath;
+    std::string viewPath;      // the replay page (HTML) of the run
     double every = 0.0;        // telemetry interval, s; 0: every frame
     bool precise = false;      // --save with 17 significant digits instead of the host's decimals
     bool quiet = false;

@@ -116,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"--dispersions TMP/mc_bad_bounds.json", "above the upper bound"},
                       BadInput{"--dispersions TMP/mc_bad_name.json", "unknown quantity \"sinkrate\""},
                       BadInput{"--write-scenario TMP/mc_s.scn", "needs --replay"},
+                      BadInput{"--view TMP/mc_v.html", "needs --replay"},
+                      BadInput{"--replay 1 --view /nonexistent/v.html", "no folder"},
                       BadInput{"--plot /nonexistent/e.png", "--plot"},
                       BadInput{"NoSuchScenario", "NoSuchScenario"}));
 
@@ -145,10 +147,10 @@ TEST(Command, CampaignWritesSummaryRowsAndPlot) {
 }
 
 // A replayed run written out is an ordinary scenario that vtal-sim flies
-// to the same touchdown.
+// to the same touchdown; its replay page shows that touchdown too.
 TEST(Command, ReplayedStartWrittenAsAScenarioFliesAlike) {
-    const std::string scn = Temp("mc_replay.scn");
-    const Ran replay = Montecarlo("--seed 9 --replay 4 --write-scenario " + scn);
+    const std::string scn = Temp("mc_replay.scn"), page = Temp("mc_replay.html");
+    const Ran replay = Montecarlo("--seed 9 --replay 4 --write-scenario " + scn + " --view " + page);
     ASSERT_EQ(replay.status, 0) << replay.err;
     const std::string text = ReadFile(scn);
     EXPECT_NE(text.find("BEGIN_SHIPS"), std::string::npos) << text;
@@ -170,6 +172,12 @@ TEST(Command, ReplayedStartWrittenAsAScenarioFliesAlike) {
     const std::size_t at = flown.find("touchdown at t = ");
     ASSERT_NE(at, std::string::npos) << flown;
     EXPECT_NEAR(std::stod(flown.substr(at + 17)), rowTime, 0.006) << flown;
+
+    const std::string html = ReadFile(page);
+    std::remove(page.c_str());
+    const std::size_t slot = html.find("\"touchdown\":");
+    ASSERT_NE(slot, std::string::npos) << "no record in the replay page";
+    EXPECT_NEAR(std::stod(html.substr(slot + 12)), rowTime, 1e-6);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgs{"--keys x:K", "not a time"}, BadArgs{"no/such/file.scn", "cannot be read"},
                       BadArgs{"--root /nonexistent", "not an installation"},
                       BadArgs{"--telemetry /nonexistent/dir/t.csv", "no folder"},
+                      BadArgs{"--view /nonexistent/dir/v.html", "no folder"},
                       BadArgs{"--report /", "is a folder"},
                       BadArgs{VTAL_SIM_TEST_DATA "/bad_number.scn", "bad_number.scn:4: RPOS: '12x' is not a number"},
                       BadArgs{"a.scn b.scn", "b.scn"}));

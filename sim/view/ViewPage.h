@@ -1,0 +1,20 @@
+// The replay page: the built viewer (one HTML file with its scripts and the
+// 3-D library inlined) with a run's record put in its data slot, so that the
+// written file opens in any browser without a network.
+#pragma once
+
+#include <string>
+
+namespace vtal::sim {
+
+// Where an installation keeps the built viewer.
+std::string ViewerTemplatePath(const std::string &installationRoot);
+
+// The viewer with `recordJson` in its slot. Throws InputError if the viewer
+// is missing or has no slot.
+std::string ComposeViewPage(const std::string &templatePath, const std::string &recordJson);
+
+// JSON made safe inside an HTML script element: no "<" is left to end it.
+std::string EscapeForScript(const std::string &json);
+
+}  // namespace vtal::sim

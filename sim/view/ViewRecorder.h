@@ -1,0 +1,82 @@
+// Records a run for the replay page: at 30 samples a second (every frame if
+// frames are longer), and at every touchdown and at the end, each vessel's
+// position and attitude, animation states, thruster levels, navigation modes,
+// propellant and flight instruments, the poses of the animated mesh groups as
+// the host's animation evaluator places them, and the painted head-up
+// display; once, the stand-in model, exhausts and particle streams.
+//
+// Positions are kept in a local frame at the landing point (the focus
+// vessel's touchdown, or where it ends): x east, y up, z south, so that the
+// page's numbers stay small and its frame is right-handed; the vessel frame
+// (x right, y up, z forward) is shown with z turned the same way.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/vessel/AnimationEvaluator.h"
+#include "sim/view/StandInModel.h"
+#include "sim/world/World.h"
+
+namespace vtal::sim {
+
+constexpr double kViewSampleInterval = 1.0 / 30.0;  // s
+
+class ViewRecorder {
+public:
+    // Takes the first sample and the vessels' definitions.
+    explicit ViewRecorder(World &world);
+
+    // After every frame: samples when due.
+    void Frame(World &world);
+
+    // Takes the last sample and returns the whole record as JSON.
+    std::string Finish(World &world);
+
+    std::size_t SampleCount() const { return times_.size(); }
+
+private:
+    struct VesselSample {
+        Vec3 pos = Vec3::Zero();
+        Quat attitude = Quat::Identity();
+        std::vector<double> animations, thrusters;
+        unsigned navmodes = 0;
+        double propellant = 0.0;
+        double altitude = 0.0, verticalSpeed = 0.0, horizontalSpeed = 0.0;
+        double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
+        bool contact = false;
+    };
+    struct PoseSet {
+        std::vector<UINT> groups;
+        Transform transform;
+    };
+    struct PoseFrame {
+        double time = 0.0;
+        std::vector<PoseSet> sets;
+    };
+    struct HudFrame {
+        double time = 0.0;
+        std::vector<VtalCanvas::TextRun> runs;
+    };
+    struct VesselTrack {
+        StandInModel model;
+        bool hasModel = false;
+        std::vector<VesselSample> samples;
+        std::vector<PoseFrame> poses;
+        std::vector<GroupPose> lastPoses;
+        bool touchedDown = false;
+    };
+
+    void Sample(World &world);
+    void SamplePoses(const Vessel &v, VesselTrack &track, double time);
+    void SampleHud(World &world, double time);
+    bool EventHappened(const World &world) const;
+
+    std::vector<double> times_;
+    std::vector<VesselTrack> tracks_;
+    std::vector<HudFrame> hud_;
+    double nextSample_ = 0.0;
+    double lastTime_ = -1.0;
+};
+
+}  // namespace vtal::sim
