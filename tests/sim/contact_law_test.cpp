@@ -1,0 +1,386 @@
+// The host's surface contact law, evaluated directly on hand-built vessels
+// placed just below the Moon's mean-radius surface. Expected loads are worked
+// out here from the host's formulas: springs and dampers along the local
+// vertical, friction along the touchdown layout's own longitudinal and
+// lateral directions, the anti-reversal limit on the friction sums and the
+// moment limit per sub-step.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+#include "SimTestSupport.h"
+#include "sim/vessel/Contact.h"
+#include "sim/vessel/Integration.h"
+
+namespace vtal::simtest {
+namespace {
+
+using sim::Kinematics;
+using sim::Mat3;
+using sim::Quat;
+using sim::Vessel;
+using Layout = std::array<Vec3, 3>;
+
+// The host's Moon: mean radius and sidereal period.
+constexpr double kMoonRadius = 1738000.0;                          // m
+constexpr double kMoonSpin = 2.0 * sim::kPi / 2360588.15;          // rad/s
+constexpr double kSubstep = 1.0 / 600.0;                           // s: a frame of 1/60 s in ten sub-steps
+constexpr double kDeg = sim::kPi / 180.0;
+
+// p0 in front, p1 left, p2 right, a metre below the origin: the plane's
+// normal is the vessel's +y.
+const Layout kAlongZ{Vec3(0, -1, 1), Vec3(-1, -1, -1), Vec3(1, -1, -1)};
+// The same layout turned to point its front along the vessel's +x: the
+// longitudinal direction is then +x and the lateral one -z.
+const Layout kAlongX{Vec3(1, -1, 0), Vec3(0, -1, 1), Vec3(0, -1, -1)};
+
+Vessel ContactVessel(const Layout &p, double emptyMass = 1000.0, double muLng = 0.1, double muLat = 0.5) {
+    Vessel v;
+    v.def.size = 1.0;
+    v.def.emptyMass = emptyMass;
+    v.def.pmi = Vec3(0.5, 0.5, 0.5);
+    v.def.frictionLng = muLng;
+    v.def.frictionLat = muLat;
+    EXPECT_TRUE(sim::SetTouchdownPoints(v.def, p[0], p[1], p[2]));
+    return v;
+}
+
+// A surface site in the global frame (latitude and longitude in degrees).
+struct Site {
+    double lat = 20.0, lng = 35.0;
+    Vec3 Up() const {
+        return Vec3(std::cos(lat * kDeg) * std::cos(lng * kDeg), std::sin(lat * kDeg),
+                    std::cos(lat * kDeg) * std::sin(lng * kDeg));
+    }
+    Vec3 East() const { return Vec3(-std::sin(lng * kDeg), 0.0, std::cos(lng * kDeg)); }
+    Vec3 North() const { return Up().cross(East()) * -1.0; }
+};
+
+// Velocity of the turning Moon's body-fixed point at global position r.
+Vec3 SpinVelocity(const Vec3 &r) { return Vec3(-r.z() * kMoonSpin, 0.0, r.x() * kMoonSpin); }
+
+// The origin `height` m above the surface at the site, the nose at `heading`
+// (deg from north towards east) and raised by `pitch` (deg); the ground
+// velocity and the rates are given in the vessel frame.
+Kinematics Placed(double height, double heading = 0.0, const Vec3 &groundVelocity = Vec3::Zero(),
+                  const Vec3 &omega = Vec3::Zero(), double pitch = 0.0, const Site &site = Site()) {
+    const Vec3 up = site.Up();
+    const Vec3 level = std::cos(heading * kDeg) * site.North() + std::sin(heading * kDeg) * site.East();
+    const Vec3 nose = std::cos(pitch * kDeg) * level + std::sin(pitch * kDeg) * up;
+    const Vec3 top = std::cos(pitch * kDeg) * up - std::sin(pitch * kDeg) * level;
+    Mat3 r;
+    r.col(0) = top.cross(nose);  // right, for a left-handed vessel frame
+    r.col(1) = top;
+    r.col(2) = nose;
+    Kinematics k;
+    k.pos = up * (kMoonRadius + height);
+    k.attitude = Quat(r);
+    k.attitude.normalize();
+    k.vel = SpinVelocity(k.pos) + k.attitude * groundVelocity;
+    k.omega = omega;
+    return k;
+}
+
+double Depth(const Kinematics &k, const Vec3 &p) { return (k.pos + k.attitude * p).norm() - kMoonRadius; }
+double SpeedFactor(double v) { return std::fabs(v) < 10.0 ? std::sqrt(0.1 * std::fabs(v)) : 1.0; }
+// The local vertical in the vessel frame.
+Vec3 Vertical(const Kinematics &k) { return k.attitude.conjugate() * k.pos.normalized(); }
+
+sim::ContactLoads Contact(const Vessel &v, const Kinematics &k, double h = kSubstep) {
+    return sim::SurfaceContact(v, k, v.Mass(), sim::Moon(), h);
+}
+
+TEST(ContactPoints, StiffnessIsTwentyTimesTheEmptyMassAndOneMillionAtTheDefault) {
+    struct Case {
+        double emptyMass, stiffness;
+    };
+    for (const Case c : {Case{1000.0, 1e6}, Case{343.0, 6860.0}, Case{999.5, 19990.0}, Case{2500.0, 50000.0}}) {
+        const Vessel v = ContactVessel(kAlongZ, c.emptyMass);
+        EXPECT_DOUBLE_EQ(v.def.stiffness, c.stiffness) << c.emptyMass;
+        EXPECT_DOUBLE_EQ(v.def.damping, 0.1 * c.stiffness) << c.emptyMass;
+    }
+}
+
+TEST(ContactPoints, StiffnessIsTakenWhenThePointsAreSet) {
+    Vessel v = ContactVessel(kAlongZ, 1000.0);
+    v.def.emptyMass = 400.0;  // afterwards: the springs keep their stiffness
+    EXPECT_DOUBLE_EQ(v.def.stiffness, 1e6);
+    const Kinematics k = Placed(0.99);
+    double expected = 0.0;
+    for (const Vec3 &p : kAlongZ) expected += -Depth(k, p) * 1e6;
+    EXPECT_NEAR(Contact(v, k).force.dot(Vertical(k)), expected, 1e-6 * expected);
+    // Setting the points again takes the new empty mass.
+    ASSERT_TRUE(sim::SetTouchdownPoints(v.def, kAlongZ[0], kAlongZ[1], kAlongZ[2]));
+    EXPECT_DOUBLE_EQ(v.def.stiffness, 8000.0);
+    EXPECT_DOUBLE_EQ(v.def.damping, 800.0);
+}
+
+TEST(ContactPoints, PointsThatSpanNoPlaneAreRefusedAndChangeNothing) {
+    Vessel v = ContactVessel(kAlongZ, 1000.0);
+    v.def.emptyMass = 500.0;
+    const Layout collinear{Vec3(0, -1, 1), Vec3(0, -1, 0), Vec3(0, -1, -1)};
+    const Layout coincident{Vec3(0, -1, 1), Vec3(1, -1, -1), Vec3(1, -1, -1)};
+    for (const Layout &p : {collinear, coincident}) {
+        EXPECT_FALSE(sim::SetTouchdownPoints(v.def, p[0], p[1], p[2]));
+        EXPECT_EQ(v.def.touchdown[1], kAlongZ[1]);
+        EXPECT_DOUBLE_EQ(v.def.stiffness, 1e6);
+    }
+}
+
+TEST(ContactPoints, ThePlaneNormalFollowsThePointOrder) {
+    EXPECT_LT((sim::TouchdownNormal(kAlongZ) - Vec3::UnitY()).norm(), 1e-15);
+    EXPECT_LT((sim::TouchdownNormal(kAlongX) - Vec3::UnitY()).norm(), 1e-15);
+    // Left and right swapped: the plane faces down.
+    EXPECT_LT((sim::TouchdownNormal({kAlongZ[0], kAlongZ[2], kAlongZ[1]}) + Vec3::UnitY()).norm(), 1e-15);
+}
+
+// fn = -t k - g_n (0.1 k) per point below the surface, never clamped at zero.
+TEST(NormalForce, SpringAndDamperPushAndPullAlongTheVertical) {
+    const Vessel v = ContactVessel(kAlongZ);
+    const double k = 1e6, d = 1e5;
+    struct Case {
+        double height, rise;  // origin above the surface, m; vertical ground velocity, m/s
+    };
+    for (const Case c : {Case{0.99, 0.0}, Case{0.99, -0.05}, Case{0.99, 1.0}, Case{0.7, 0.4}}) {
+        const Kinematics kin = Placed(c.height, 0.0, Vec3(0.0, c.rise, 0.0));
+        double expected = 0.0;
+        for (const Vec3 &p : kAlongZ) expected += -Depth(kin, p) * k - c.rise * d;
+        const sim::ContactLoads loads = Contact(v, kin);
+        EXPECT_NEAR(loads.force.dot(Vertical(kin)), expected, 1e-6 * std::fabs(expected) + 1e-6) << c.rise;
+        // No sliding, no friction: the whole force is vertical.
+        EXPECT_LT((loads.force - loads.force.dot(Vertical(kin)) * Vertical(kin)).norm(), 1e-6);
+    }
+    // Rising at 1 m/s from 1 cm deep: the dampers pull the vessel down.
+    EXPECT_LT(Contact(v, Placed(0.99, 0.0, Vec3(0.0, 1.0, 0.0))).force.dot(Vec3::UnitY()), -2.6e5);
+}
+
+TEST(NormalForce, DepthCountsAtMostOneMetre) {
+    const Vessel v = ContactVessel(kAlongZ);
+    const auto pushAt = [&](double height) { return Contact(v, Placed(height)).force.dot(Vec3::UnitY()); };
+    EXPECT_NEAR(pushAt(-1.0), 3.0e6, 1e-6);  // 2 m deep pushes as 1 m
+    EXPECT_NEAR(pushAt(-0.5), 3.0e6, 1e-6);
+    for (double height : {0.5, 0.2}) {
+        const Kinematics k = Placed(height);
+        double expected = 0.0;
+        for (const Vec3 &p : kAlongZ) expected += -Depth(k, p) * 1e6;
+        EXPECT_NEAR(pushAt(height), expected, 1e-6 * expected) << height;
+    }
+}
+
+// Only the points below the surface push; the moment is that of their forces
+// about the origin (F x r), so the front point alone noses the vessel up.
+TEST(NormalForce, OnlyPointsBelowTheSurfacePushAndTurnTheVessel) {
+    const Layout frontLow{Vec3(0, -1.5, 1), Vec3(-1, -1, -1), Vec3(1, -1, -1)};
+    const Vessel v = ContactVessel(frontLow);
+    const Kinematics k = Placed(1.2);
+    ASSERT_LT(Depth(k, frontLow[0]), 0.0);
+    ASSERT_GT(Depth(k, frontLow[1]), 0.0);
+    const double f = -Depth(k, frontLow[0]) * 1e6;
+    const sim::ContactLoads loads = Contact(v, k);
+    EXPECT_NEAR(loads.force.y(), f, 1e-6 * f);
+    EXPECT_NEAR(loads.torque.x(), f * 1.0, 1e-6 * f);  // lever: the point's z
+    EXPECT_NEAR(loads.torque.y(), 0.0, 1e-6 * f);
+    EXPECT_NEAR(loads.torque.z(), 0.0, 1e-6 * f);
+}
+
+// A point's own velocity includes the turn: p x w. Nosing up lifts the front
+// point and sinks the rear ones, so their dampers share the load unevenly.
+TEST(NormalForce, PointVelocityIncludesTheVesselsTurn) {
+    const Vessel v = ContactVessel(kAlongZ);
+    const double wx = 0.2;  // rad/s, nose up
+    const Kinematics k = Placed(0.95, 0.0, Vec3::Zero(), Vec3(wx, 0.0, 0.0));
+    const double t0 = Depth(k, kAlongZ[0]), t1 = Depth(k, kAlongZ[1]), t2 = Depth(k, kAlongZ[2]);
+    const double front = -t0 * 1e6 - wx * 1e5, rear = -t1 * 1e6 + wx * 1e5, rear2 = -t2 * 1e6 + wx * 1e5;
+    const sim::ContactLoads loads = Contact(v, k);
+    EXPECT_NEAR(loads.force.y(), front + rear + rear2, 1e-3);
+    EXPECT_NEAR(loads.torque.x(), front * 1.0 - (rear + rear2) * 1.0, 1e-3);
+    // The turn slides the points along z, but the centre of gravity does not
+    // move that way: no longitudinal friction.
+    EXPECT_NEAR(loads.force.z(), 0.0, 1e-6);
+}
+
+struct SlideCase {
+    double speed;  // m/s along the vessel axis
+    double depth;  // m, of the origin's layout below the surface
+};
+
+class Friction : public ::testing::TestWithParam<SlideCase> {};
+
+// The turned layout: sliding along the vessel's x is longitudinal (mu_lng),
+// along its z lateral (mu_lat). Size mu P s(v) per point, P = min(depth, 0.1) k.
+TEST_P(Friction, UsesMuLngAlongTheLayoutsFrontAndMuLatAcrossIt) {
+    const SlideCase c = GetParam();
+    const Vessel v = ContactVessel(kAlongX, 1000.0, 0.1, 0.5);
+    const Kinematics alongX = Placed(1.0 - c.depth, 0.0, Vec3(c.speed, 0.0, 0.0));
+    const Kinematics alongZ = Placed(1.0 - c.depth, 0.0, Vec3(0.0, 0.0, c.speed));
+    double lng = 0.0, lat = 0.0;
+    for (const Vec3 &p : kAlongX) {
+        lng += 0.1 * std::min(-Depth(alongX, p), 0.1) * 1e6 * SpeedFactor(c.speed);
+        lat += 0.5 * std::min(-Depth(alongZ, p), 0.1) * 1e6 * SpeedFactor(c.speed);
+    }
+    const Vec3 fx = Contact(v, alongX).force, fz = Contact(v, alongZ).force;
+    EXPECT_NEAR(fx.x(), -lng, 1e-6 * lng);  // against the slide
+    EXPECT_NEAR(fx.z(), 0.0, 1e-6 * lng);
+    EXPECT_NEAR(fz.z(), -lat, 1e-6 * lat);
+    EXPECT_NEAR(fz.x(), 0.0, 1e-6 * lat);
+    // Sliding the other way reverses the friction.
+    const Kinematics back = Placed(1.0 - c.depth, 0.0, Vec3(-c.speed, 0.0, 0.0));
+    EXPECT_NEAR(Contact(v, back).force.x(), lng, 1e-6 * lng);
+}
+
+INSTANTIATE_TEST_SUITE_P(BySpeedAndDepth, Friction,
+                         ::testing::Values(SlideCase{0.4, 0.05}, SlideCase{3.0, 0.05}, SlideCase{9.5, 0.02},
+                                           SlideCase{25.0, 0.05}, SlideCase{3.0, 0.3}, SlideCase{3.0, 0.8}));
+
+// The longitudinal direction is the layout's front projected on the
+// horizontal: on a nose-up vessel friction stays horizontal.
+TEST(FrictionDirection, LongitudinalAxisIsProjectedOnTheHorizontal) {
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    const Site site;
+    const double pitch = 10.0, speed = 2.0;
+    // Sliding north, horizontally, under a vessel facing north with its nose up.
+    Kinematics k = Placed(0.78, 0.0, Vec3::Zero(), Vec3::Zero(), pitch);
+    k.vel += speed * site.North();
+    double normal = 0.0, lng = 0.0;
+    for (const Vec3 &p : kAlongZ) {
+        const double t = Depth(k, p);
+        ASSERT_LT(t, 0.0);
+        normal += -t * 1e6;
+        lng += 0.1 * std::min(-t, 0.1) * 1e6 * SpeedFactor(speed);
+    }
+    const Vec3 f = k.attitude * Contact(v, k).force;  // global
+    EXPECT_NEAR(f.dot(site.Up()), normal, 1e-6 * normal);
+    EXPECT_NEAR(f.dot(site.North()), -lng, 1e-6 * lng);
+    EXPECT_NEAR(f.dot(site.East()), 0.0, 1e-6 * lng);
+}
+
+// |sum| <= |v_cg . d| m / h along each axis: the friction of one sub-step
+// may stop the slide but not reverse it.
+TEST(FrictionLimit, SumsCannotReverseTheCentreOfGravitysSlide) {
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    const double slow = 0.01, h = 0.1;  // limit: 0.01 m/s x 1000 kg / 0.1 s = 100 N
+    const double limit = slow * v.Mass() / h;
+    const Kinematics forward = Placed(0.95, 0.0, Vec3(0.0, 0.0, slow));
+    const Kinematics sideways = Placed(0.95, 0.0, Vec3(-slow, 0.0, 0.0));
+    // Unlimited, each would be several hundred newtons.
+    ASSERT_GT(3 * 0.1 * 0.05e6 * SpeedFactor(slow), 4 * limit);
+    EXPECT_NEAR(Contact(v, forward, h).force.z(), -limit, 1e-6 * limit);
+    EXPECT_NEAR(Contact(v, sideways, h).force.x(), limit, 1e-6 * limit);
+    // Over a short sub-step the same slide gets its full friction.
+    double full = 0.0;
+    for (const Vec3 &p : kAlongZ) full += 0.1 * std::min(-Depth(forward, p), 0.1) * 1e6 * SpeedFactor(slow);
+    EXPECT_NEAR(Contact(v, forward, kSubstep).force.z(), -full, 1e-6 * full);
+}
+
+// The limit uses the centre of gravity's velocity, not the points': a
+// yawing vessel whose centre slides forward only gets no lateral friction,
+// and its longitudinal friction adds up each point's own slide.
+TEST(FrictionLimit, ZeroAlongAnAxisOnWhichTheCentreOfGravityDoesNotMove) {
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    const double u = 1.0, wy = 0.5;
+    const Kinematics k = Placed(0.95, 0.0, Vec3(0.0, 0.0, u), Vec3(0.0, wy, 0.0));
+    // p x w along z: 0 for the front point, -wy and +wy for the rear ones.
+    const double slides[3] = {u, u - wy, u + wy};
+    double lng = 0.0;
+    for (int i = 0; i < 3; ++i) lng += 0.1 * std::min(-Depth(k, kAlongZ[i]), 0.1) * 1e6 * SpeedFactor(slides[i]);
+    const sim::ContactLoads loads = Contact(v, k);
+    EXPECT_NEAR(loads.force.z(), -lng, 1e-6 * lng);
+    EXPECT_NEAR(loads.force.x(), 0.0, 1e-6);
+}
+
+// If the contact moment would turn the vessel by more than 10 degrees within
+// a sub-step (alpha h^2), it is scaled to exactly that; the force never is.
+TEST(MomentLimit, ScalesTheMomentToTenDegreesPerSubstep) {
+    const Layout frontLow{Vec3(0, -1.5, 1), Vec3(-1, -1, -1), Vec3(1, -1, -1)};
+    const Vessel v = ContactVessel(frontLow);
+    const Kinematics k = Placed(1.2);
+    const double f = -Depth(k, frontLow[0]) * 1e6;
+    const double inertia = v.def.pmi.x() * v.Mass();
+    const double h = 0.05;
+    ASSERT_GT(f / inertia * h * h, 10.0 * kDeg);
+    const sim::ContactLoads limited = Contact(v, k, h);
+    EXPECT_NEAR(limited.torque.x() / inertia * h * h, 10.0 * kDeg, 1e-9);
+    EXPECT_NEAR(limited.torque.y(), 0.0, 1e-6);
+    EXPECT_NEAR(limited.force.y(), f, 1e-6 * f);
+    // Below the limit the moment is the points' own.
+    ASSERT_LT(f / inertia * kSubstep * kSubstep, 10.0 * kDeg);
+    EXPECT_NEAR(Contact(v, k, kSubstep).torque.x(), f, 1e-6 * f);
+}
+
+// Contact is looked at only while the centre of gravity is within twice the
+// vessel's size of the surface, however long its legs.
+TEST(ContactRange, OnlyWithinTwoSizesAboveTheSurface) {
+    const Layout longLegs{Vec3(0, -3, 1), Vec3(-1, -3, -1), Vec3(1, -3, -1)};
+    const Vessel v = ContactVessel(longLegs);
+    const Kinematics out = Placed(2.05), in = Placed(1.95);
+    ASSERT_LT(Depth(out, longLegs[0]), -0.9);
+    EXPECT_EQ(Contact(v, out).force, Vec3::Zero());
+    EXPECT_FALSE(sim::PointBelowSurface(v, out, sim::Moon()));
+    EXPECT_NEAR(Contact(v, in).force.y(), 3.0e6, 1.0);  // 1.05 m deep, counted as 1 m
+    EXPECT_TRUE(sim::PointBelowSurface(v, in, sim::Moon()));
+}
+
+TEST(ContactRange, GroundContactNeedsAPointStrictlyBelow) {
+    const Vessel v = ContactVessel(kAlongZ);
+    EXPECT_FALSE(sim::PointBelowSurface(v, Placed(1.0 + 1e-5), sim::Moon()));
+    EXPECT_TRUE(sim::PointBelowSurface(v, Placed(1.0 - 1e-5), sim::Moon()));
+    EXPECT_EQ(Contact(v, Placed(1.0 + 1e-5)).force, Vec3::Zero());
+}
+
+// The ground turns under a vessel at rest in the global frame: over the
+// equator it slides west at 4.63 m/s, and friction pushes it east.
+TEST(GroundVelocity, IncludesTheMoonsSpin) {
+    EXPECT_DOUBLE_EQ(sim::Moon().radius, kMoonRadius);
+    EXPECT_NEAR(kMoonSpin * kMoonRadius, 4.626, 0.001);
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    Site equator;
+    equator.lat = 0.0;
+    Kinematics still = Placed(0.95, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, equator);  // nose north
+    const double slide = SpinVelocity(still.pos).norm();
+    still.vel.setZero();
+    double lat = 0.0;
+    for (const Vec3 &p : kAlongZ) lat += 0.5 * std::min(-Depth(still, p), 0.1) * 1e6 * SpeedFactor(slide);
+    const Vec3 f = still.attitude * Contact(v, still).force;
+    EXPECT_NEAR(f.dot(equator.East()), lat, 1e-6 * lat);
+    EXPECT_NEAR(f.dot(equator.North()), 0.0, 1e-6);
+    // Moving with the surface, it does not slide at all.
+    const Kinematics carried = Placed(0.95, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, equator);
+    const Vec3 g = carried.attitude * Contact(v, carried).force;
+    EXPECT_NEAR(g.dot(equator.East()), 0.0, 1e-6);
+    EXPECT_NEAR(g.dot(equator.North()), 0.0, 1e-6);
+}
+
+// A step that first finds a point below the surface is flown again in
+// contact from its start; an approach faster than 0.1 m per sub-step (60 m/s
+// at 1/60 s) scales the whole ground velocity down to that first.
+TEST(ContactEntry, FastApproachIsScaledToSixtyMetresPerSecond) {
+    struct Case {
+        double sink, keptFraction;
+    };
+    for (const Case c : {Case{100.0, 0.6}, Case{40.0, 1.0}}) {
+        Vessel v = ContactVessel(kAlongZ, 1000.0, 0.0, 0.0);  // frictionless: the drift shows the scaling
+        const Site site;
+        const double drift = 10.0;  // m/s east
+        v.SetState(Placed(1.5, 0.0, Vec3(drift, -c.sink, 0.0), Vec3::Zero(), 0.0, site));
+        ASSERT_FALSE(v.groundContact);
+        sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        EXPECT_TRUE(v.groundContact) << c.sink;
+        const Vec3 ground = v.vel - SpinVelocity(v.pos);
+        EXPECT_NEAR(ground.dot(site.East()), drift * c.keptFraction, 0.01) << c.sink;
+    }
+}
+
+// The lander sets its empty mass before its touchdown points: 20 x 343 kg.
+TEST(ContactPoints, LanderSpringsComeFromItsEmptyMass) {
+    Start s;
+    s.alt = 100.0;
+    auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
+    const Vessel &v = *w->Focus();
+    EXPECT_DOUBLE_EQ(v.def.emptyMass, 343.0);
+    EXPECT_DOUBLE_EQ(v.def.stiffness, 6860.0);
+    EXPECT_DOUBLE_EQ(v.def.damping, 686.0);
+}
+
+}  // namespace
+}  // namespace vtal::simtest
