@@ -59,18 +59,6 @@ void LimitApproach(Kinematics &k, const CentralBody &body, double dt) {
     if (vn < limit) k.vel = surface + ground * (limit / vn);
 }
 
-// A second-order step for the short sub-steps in contact: the contact
-// loads, the costliest part of a frame near the ground, are evaluated twice
-// per sub-step instead of four times.
-Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                        double mass, double h) {
-    const Rates a = Derivative(v, k, body, loads, mass, h, true);
-    const Rates b = Derivative(v, Advance(k, a, 0.5 * h), body, loads, mass, h, true);
-    Kinematics out = Advance(k, b, h);
-    out.attitude.normalize();
-    return out;
-}
-
 }  // namespace
 
 Kinematics RungeKuttaStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
@@ -107,7 +95,7 @@ void Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
     }
     const double h = dt / kContactSubsteps;
     Kinematics k = v.State();
-    for (int i = 0; i < kContactSubsteps; ++i) k = MidpointStep(v, k, body, loads, mass, h);
+    for (int i = 0; i < kContactSubsteps; ++i) k = RungeKuttaStep(v, k, body, loads, mass, h, true);
     v.SetState(k);
 }
 

@@ -1,8 +1,9 @@
 // The host's integration of one vessel over a step: a fourth-order
 // Runge-Kutta step of position, velocity, attitude and body rates under
 // point-mass gravity and the step's thrust and aerodynamic loads; while the
-// vessel is in ground contact, ten second-order (midpoint) sub-steps with the
-// contact loads evaluated at both stages of each.
+// vessel is in ground contact, ten sub-steps with the contact loads evaluated
+// at every stage (a second-order step is cheaper but grows the rocking of a
+// stiff vessel on its springs).
 #pragma once
 
 #include "sim/vessel/Dynamics.h"
