@@ -9,13 +9,17 @@ packages=(
   gnuplot-nox fonts-dejavu-core
   clang libclang-rt-dev
   mingw-w64 wine64 fonts-wine
-  nodejs npm chromium
+  chromium
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node.js and npm for the replay page: a machine may carry its own Node.js
+# (with its npm) outside Debian's packages, which Debian's npm would conflict with.
+command -v node >/dev/null 2>&1 || missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
