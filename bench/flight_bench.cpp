@@ -83,8 +83,10 @@ void BM_DefaultDescentFrames(benchmark::State &state) {
     state.counters["frames_per_second"] = total / wall;
     state.counters["real_time_factor"] = total * wo.dt / wall;
 }
-// 80 s of the default descent: to touchdown and ten seconds at rest.
-BENCHMARK(BM_DefaultDescentFrames)->Arg(4800)->Unit(benchmark::kMillisecond)->UseRealTime();
+// 80 s of the default descent: to touchdown and ten seconds on the ground;
+// and its first 69.5 s alone, in flight to just before touchdown (the rest,
+// in ground contact, is integrated in ten sub-steps a frame).
+BENCHMARK(BM_DefaultDescentFrames)->Arg(4800)->Arg(4170)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Many landers descending side by side, 600 frames: the cost per vessel and
 // frame should not grow with the number of vessels.

@@ -43,6 +43,14 @@ void LimitFriction(double (&f)[3], double cgVelocity, double mass, double h) {
     }
 }
 
+// Never more moment than turns the vessel by 10 degrees in a sub-step: the
+// angular acceleration of Euler's equations (mass-normalised inertia) times h^2.
+void LimitTurn(Vec3 &torque, const Vec3 &w, const Vec3 &pmi, double mass, double h) {
+    const Vec3 alpha = (torque / mass + w.cross(pmi.cwiseProduct(w))).cwiseQuotient(pmi);
+    const double turnSquared = alpha.squaredNorm() * (h * h) * (h * h);
+    if (turnSquared > kMaxTurnPerSubstep * kMaxTurnPerSubstep) torque *= kMaxTurnPerSubstep / std::sqrt(turnSquared);
+}
+
 }  // namespace
 
 Vec3 TouchdownNormal(const std::array<Vec3, 3> &p) {
@@ -57,61 +65,98 @@ bool SetTouchdownPoints(VesselDefinition &def, const Vec3 &p0, const Vec3 &p1, c
     return true;
 }
 
+namespace {
+
+// The depth of a touchdown point below the mean-radius surface, from the
+// centre of gravity's radius r and altitude and the point's height a above
+// the centre of gravity along the local vertical: the exact radial depth
+// to the second order in |p|/r. The terms left out are below 1e-13 m for a
+// lander on the Moon, far under the rounding of the radius itself.
+double PointDepth(double altitude, double halfInverseRadius, double height, double squaredDistance) {
+    return altitude + height + (squaredDistance - height * height) * halfInverseRadius;
+}
+
+// The local vertical in the vessel frame, from the attitude's rotation matrix.
+Vec3 VerticalInVesselFrame(const Mat3 &rot, const Vec3 &pos, double radius) {
+    return rot.transpose() * pos / radius;
+}
+
+}  // namespace
+
 bool PointBelowSurface(const Vessel &v, const Kinematics &k, const CentralBody &body) {
-    if (k.pos.norm() - body.radius > kContactRangeInSizes * v.def.size) return false;
+    const double radius = k.pos.norm(), altitude = radius - body.radius;
+    if (altitude > kContactRangeInSizes * v.def.size) return false;
+    const Vec3 hn = VerticalInVesselFrame(k.attitude.toRotationMatrix(), k.pos, radius);
+    const double halfInverseRadius = 0.5 / radius;
     for (const Vec3 &p : v.def.touchdown)
-        if ((k.pos + k.attitude * p).norm() - body.radius < 0.0) return true;
+        if (PointDepth(altitude, halfInverseRadius, hn.dot(p), p.squaredNorm()) < 0.0) return true;
     return false;
 }
 
 ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, double mass, const CentralBody &body, double h) {
+    return SurfaceContact(v, k, k.attitude.toRotationMatrix(), k.pos.norm(), mass, body, h);
+}
+
+// The contact law runs at every stage of ten sub-steps per frame while a
+// vessel is on the ground, so it is written out in components: Eigen's
+// fixed-size 3-vectors cost about twice the arithmetic here in moves.
+ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &rot, double radius, double mass,
+                            const CentralBody &body, double h) {
     ContactLoads out;
-    const double radius = k.pos.norm();
-    if (radius - body.radius > kContactRangeInSizes * v.def.size) return out;
+    const double altitude = radius - body.radius;
+    if (altitude > kContactRangeInSizes * v.def.size) return out;
     const auto &points = v.def.touchdown;
-    const Mat3 rot = k.attitude.toRotationMatrix();
+    // The local vertical in the vessel frame.
+    const Vec3 hn = rot.transpose() * (k.pos / radius);
+    const double halfInverseRadius = 0.5 / radius;
     double depth[3];
     bool any = false;
     for (int i = 0; i < 3; ++i) {
-        depth[i] = (k.pos + rot * points[i]).norm() - body.radius;
+        depth[i] = PointDepth(altitude, halfInverseRadius, hn.dot(points[i]), points[i].squaredNorm());
         any = any || depth[i] < 0.0;
     }
     if (!any) return out;
 
-    const Mat3 toVessel = rot.transpose();
-    const Vec3 hn = toVessel * (k.pos / radius);
     Vec3 d1 = points[0] - 0.5 * (points[1] + points[2]);
     d1 -= d1.dot(hn) * hn;
-    d1.normalize();
+    d1 /= d1.norm();
     const Vec3 d2 = hn.cross(d1);
-    const Vec3 ground = toVessel * (k.vel - body.SurfaceVelocity(k.pos));
+    // The vessel's velocity over the turning ground, in the vessel frame.
+    const double spin = body.SpinRate();
+    const Vec3 overGround(k.vel.x() + k.pos.z() * spin, k.vel.y(), k.vel.z() - k.pos.x() * spin);
+    const Vec3 ground = rot.transpose() * overGround;
+    const double groundN = ground.dot(hn), ground1 = ground.dot(d1), ground2 = ground.dot(d2);
+    // A point's velocity adds p x w; along a direction d that is p.(w x d).
+    const Vec3 turnN = k.omega.cross(hn), turn1 = k.omega.cross(d1), turn2 = k.omega.cross(d2);
 
     const double stiffness = v.def.stiffness, damping = v.def.damping;
+    const double muLng = v.def.frictionLng, muLat = v.def.frictionLat;
     double normal[3] = {0.0, 0.0, 0.0}, lng[3] = {0.0, 0.0, 0.0}, lat[3] = {0.0, 0.0, 0.0};
     for (int i = 0; i < 3; ++i) {
         if (depth[i] >= 0.0) continue;
+        const Vec3 &p = points[i];
         const double t = std::max(depth[i], -kMaxDepth);
-        const Vec3 g = ground + points[i].cross(k.omega);
-        const double gn = g.dot(hn), g1 = g.dot(d1), g2 = g.dot(d2);
+        const double gn = groundN + p.dot(turnN), g1 = ground1 + p.dot(turn1), g2 = ground2 + p.dot(turn2);
         // The damper is not clamped: it pulls while the point rises.
         normal[i] = -t * stiffness - gn * damping;
         const double pressure = std::min(-t, kFrictionDepth) * stiffness;
-        lng[i] = -Sign(g1) * v.def.frictionLng * pressure * FrictionSpeedFactor(g1);
-        lat[i] = -Sign(g2) * v.def.frictionLat * pressure * FrictionSpeedFactor(g2);
+        lng[i] = -Sign(g1) * muLng * pressure * FrictionSpeedFactor(g1);
+        lat[i] = -Sign(g2) * muLat * pressure * FrictionSpeedFactor(g2);
     }
-    LimitFriction(lng, ground.dot(d1), mass, h);
-    LimitFriction(lat, ground.dot(d2), mass, h);
+    LimitFriction(lng, ground1, mass, h);
+    LimitFriction(lat, ground2, mass, h);
 
+    // Sum of f_i x p_i with f_i = fn_i hn + f1_i d1 + f2_i d2, gathered by direction.
+    Vec3 momentN = Vec3::Zero(), moment1 = Vec3::Zero(), moment2 = Vec3::Zero();
     for (int i = 0; i < 3; ++i) {
-        const Vec3 f = normal[i] * hn + lng[i] * d1 + lat[i] * d2;
-        out.force += f;
-        out.torque += TorqueOf(f, points[i]);
+        momentN += normal[i] * points[i];
+        moment1 += lng[i] * points[i];
+        moment2 += lat[i] * points[i];
     }
-    // Never more moment than turns the vessel by 10 degrees in a sub-step.
-    const Vec3 pmi = v.def.pmi;
-    const Vec3 alpha = (out.torque / mass + k.omega.cross(pmi.cwiseProduct(k.omega))).cwiseQuotient(pmi);
-    const double turn = alpha.norm() * h * h;
-    if (turn > kMaxTurnPerSubstep) out.torque *= kMaxTurnPerSubstep / turn;
+    out.force = (normal[0] + normal[1] + normal[2]) * hn + (lng[0] + lng[1] + lng[2]) * d1 +
+                (lat[0] + lat[1] + lat[2]) * d2;
+    out.torque = TorqueOf(hn, momentN) + TorqueOf(d1, moment1) + TorqueOf(d2, moment2);
+    LimitTurn(out.torque, k.omega, v.def.pmi, mass, h);
     return out;
 }
 

@@ -26,6 +26,10 @@ constexpr double kContactRangeInSizes = 2.0;
 
 // The contact loads of state k over a sub-step of length h.
 ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, double mass, const CentralBody &body, double h);
+// The same, with the attitude's rotation matrix and the radius of the centre
+// of gravity already at hand (as inside the integrator).
+ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &rot, double radius, double mass,
+                            const CentralBody &body, double h);
 // Some touchdown point strictly below the surface while the centre of
 // gravity is within contact range: the host's ground contact.
 bool PointBelowSurface(const Vessel &v, const Kinematics &k, const CentralBody &body);

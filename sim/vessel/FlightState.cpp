@@ -46,29 +46,34 @@ double Altitude(const Vessel &v, const CentralBody &body) { return v.pos.norm() 
 
 Vec3 UpInVesselFrame(const Vessel &v) { return v.attitude.conjugate() * v.pos.normalized(); }
 
-double Pitch(const Vessel &v) {
-    const double z = UpInVesselFrame(v).z();
-    return std::asin(std::clamp(z, -1.0, 1.0));
-}
+namespace {
+// The attitude angles from the local vertical in the vessel frame and the
+// horizon frame under the vessel.
+double PitchOf(const Vec3 &up) { return std::asin(std::clamp(up.z(), -1.0, 1.0)); }
 
-double Bank(const Vessel &v) {
-    const Vec3 up = UpInVesselFrame(v);
+double BankOf(const Vec3 &up) {
     if (std::fabs(up.x()) <= kVerticalAxisTolerance && std::fabs(up.y()) <= kVerticalAxisTolerance) return 0.0;
     return std::atan2(up.x(), up.y());
 }
 
-double Heading(const Vessel &v) {
-    const HorizonFrame h = HorizonAt(v.pos);
-    Vec3 axis = v.attitude * Vec3::UnitZ();
+double HeadingOf(const Quat &attitude, const HorizonFrame &h) {
+    Vec3 axis = attitude * Vec3::UnitZ();
     double e = axis.dot(h.east), n = axis.dot(h.north);
     if (std::fabs(e) <= kVerticalAxisTolerance && std::fabs(n) <= kVerticalAxisTolerance) {
         // Nose straight up or down: the vessel's -y axis stands in for +z.
-        axis = v.attitude * Vec3(0.0, -1.0, 0.0);
+        axis = attitude * Vec3(0.0, -1.0, 0.0);
         e = axis.dot(h.east);
         n = axis.dot(h.north);
     }
     return WrapHeading(std::atan2(e, n));
 }
+}  // namespace
+
+double Pitch(const Vessel &v) { return PitchOf(UpInVesselFrame(v)); }
+
+double Bank(const Vessel &v) { return BankOf(UpInVesselFrame(v)); }
+
+double Heading(const Vessel &v) { return HeadingOf(v.attitude, HorizonAt(v.pos)); }
 
 Vec3 GroundVelocity(const Vessel &v, const CentralBody &body) { return v.vel - body.SurfaceVelocity(v.pos); }
 
@@ -101,10 +106,11 @@ void UpdateSurface(Vessel &v, const CentralBody &body) {
         s.horizonAirspeed.setZero();
         return;
     }
+    const Vec3 up = v.attitude.conjugate() * h.up;
     s.altitude = Altitude(v, body);
-    s.pitch = Pitch(v);
-    s.bank = Bank(v);
-    s.heading = Heading(v);
+    s.pitch = PitchOf(up);
+    s.bank = BankOf(up);
+    s.heading = HeadingOf(v.attitude, h);
     // No wind: the air turns with the body, so airspeed is ground speed.
     s.groundVelocity = GroundVelocity(v, body);
     s.shipAirspeed = v.attitude.conjugate() * s.groundVelocity;

@@ -18,20 +18,37 @@ struct Rates {
     Vec3 omegaDot;   // vessel frame
 };
 
-Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads, double mass,
-                 double h, bool contact) {
+// Everything of a vessel that stays fixed over a step.
+struct StepConstants {
+    double mass = 0.0;
+    Vec3 inverseInertia = Vec3::Zero();  // 1 / (pmi * mass), per axis
+    Vec3 inertia = Vec3::Zero();
+};
+
+StepConstants ConstantsOf(const Vessel &v, double mass) {
+    StepConstants c;
+    c.mass = mass;
+    c.inertia = v.def.pmi * mass;
+    c.inverseInertia = c.inertia.cwiseInverse();
+    return c;
+}
+
+Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
+                 const StepConstants &c, double h, bool contact) {
     Vec3 force = loads.force, torque = loads.torque;
+    const double radius = k.pos.norm();
+    const Mat3 rot = k.attitude.toRotationMatrix();
     if (contact) {
-        const ContactLoads c = SurfaceContact(v, k, mass, body, h);
-        force += c.force;
-        torque += c.torque;
+        const ContactLoads cl = SurfaceContact(v, k, rot, radius, c.mass, body, h);
+        force += cl.force;
+        torque += cl.torque;
     }
     Rates r;
     r.vel = k.vel;
-    r.acc = GravityForce(k.pos, mass, body) / mass + k.attitude * force / mass;
+    // Point-mass gravity, and the loads turned into the global frame.
+    r.acc = -body.gm / (radius * radius * radius) * k.pos + rot * force / c.mass;
     // Euler's equations in the host's rate convention: I w' = tau + w x (I w).
-    const Vec3 inertia = v.def.pmi * mass;
-    r.omegaDot = (torque + k.omega.cross(inertia.cwiseProduct(k.omega))).cwiseQuotient(inertia);
+    r.omegaDot = (torque + k.omega.cross(c.inertia.cwiseProduct(k.omega))).cwiseProduct(c.inverseInertia);
     if (!r.omegaDot.allFinite()) r.omegaDot.setZero();
     // A body axis e moves as e x w: in the ordinary formulas a turn by -w.
     const Quat w(0.0, -k.omega.x(), -k.omega.y(), -k.omega.z());
@@ -63,10 +80,11 @@ void LimitApproach(Kinematics &k, const CentralBody &body, double dt) {
 
 Kinematics RungeKuttaStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
                           double mass, double h, bool contact) {
-    const Rates a = Derivative(v, k, body, loads, mass, h, contact);
-    const Rates b = Derivative(v, Advance(k, a, 0.5 * h), body, loads, mass, h, contact);
-    const Rates c = Derivative(v, Advance(k, b, 0.5 * h), body, loads, mass, h, contact);
-    const Rates d = Derivative(v, Advance(k, c, h), body, loads, mass, h, contact);
+    const StepConstants constants = ConstantsOf(v, mass);
+    const Rates a = Derivative(v, k, body, loads, constants, h, contact);
+    const Rates b = Derivative(v, Advance(k, a, 0.5 * h), body, loads, constants, h, contact);
+    const Rates c = Derivative(v, Advance(k, b, 0.5 * h), body, loads, constants, h, contact);
+    const Rates d = Derivative(v, Advance(k, c, h), body, loads, constants, h, contact);
     Kinematics out;
     const double s = h / 6.0;
     out.pos = k.pos + s * (a.vel + 2.0 * b.vel + 2.0 * c.vel + d.vel);

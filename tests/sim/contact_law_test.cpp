@@ -168,6 +168,32 @@ TEST(NormalForce, DepthCountsAtMostOneMetre) {
     }
 }
 
+// The depth is radial: over the Moon's curve a point far out from the centre
+// of gravity stands higher than its height along the local vertical says
+// (by about |p|^2 / 2R: 5 micrometres for these legs).
+TEST(NormalForce, DepthIsMeasuredRadiallyOverTheCurvedSurface) {
+    const Layout wide{Vec3(0, -1, 3), Vec3(-3, -1, -3), Vec3(3, -1, -3)};
+    const Vessel v = ContactVessel(wide);
+    int compared = 0;
+    for (const double pitch : {0.0, 8.0, -10.0}) {
+        const Kinematics k = Placed(0.999, 0.0, Vec3::Zero(), Vec3::Zero(), pitch);
+        for (std::size_t i = 0; i < 3; ++i) {
+            const double depth = Depth(k, wide[i]);
+            if (depth >= 0.0 || depth <= -1.0) continue;  // above ground, or past the depth cap
+            ++compared;
+            // Each point alone: the others lifted far above the ground.
+            Layout one = wide;
+            for (std::size_t j = 0; j < 3; ++j)
+                if (j != i) one[j] = wide[j] + Vec3(0, 50, 0);
+            Vessel single = ContactVessel(one);
+            single.def.stiffness = v.def.stiffness;
+            const double push = -Contact(single, k).force.dot(Vertical(k)) / v.def.stiffness;
+            EXPECT_NEAR(push, depth, 1e-9) << pitch << " point " << i;
+        }
+    }
+    EXPECT_GE(compared, 5);
+}
+
 // Only the points below the surface push; the moment is that of their forces
 // about the origin (F x r), so the front point alone noses the vessel up.
 TEST(NormalForce, OnlyPointsBelowTheSurfacePushAndTurnTheVessel) {
