@@ -226,6 +226,26 @@ TEST(NormalForce, PointVelocityIncludesTheVesselsTurn) {
     EXPECT_NEAR(loads.force.z(), 0.0, 1e-6);
 }
 
+// Sliding forward while yawing, the points on the outside of the turn slide
+// faster and rub harder (s(v) grows with speed): the friction moment then
+// opposes the yaw.
+TEST(Friction, PointsOutsideATurnRubHarderAndTheMomentOpposesTheYaw) {
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    const double forward = 0.5, yaw = 0.3;  // m/s along z; rad/s about y
+    const Kinematics k = Placed(0.95, 0.0, Vec3(0.0, 0.0, forward), Vec3(0.0, yaw, 0.0));
+    double moment = 0.0, sum = 0.0;
+    for (const Vec3 &p : kAlongZ) {
+        const double slide = forward + p.dot(Vec3(0.0, yaw, 0.0).cross(Vec3::UnitZ()));  // (p x w).z
+        const double f = -0.1 * std::min(-Depth(k, p), 0.1) * 1e6 * SpeedFactor(slide);
+        sum += f;
+        moment += f * p.x();  // (f z) x p, about y
+    }
+    const sim::ContactLoads loads = Contact(v, k);
+    ASSERT_LT(moment, 0.0);
+    EXPECT_NEAR(loads.force.z(), sum, 1e-6 * std::fabs(sum));
+    EXPECT_NEAR(loads.torque.y(), moment, 1e-6 * std::fabs(moment));
+}
+
 struct SlideCase {
     double speed;  // m/s along the vessel axis
     double depth;  // m, of the origin's layout below the surface
@@ -329,6 +349,9 @@ TEST(MomentLimit, ScalesTheMomentToTenDegreesPerSubstep) {
     EXPECT_NEAR(limited.torque.x() / inertia * h * h, 10.0 * kDeg, 1e-9);
     EXPECT_NEAR(limited.torque.y(), 0.0, 1e-6);
     EXPECT_NEAR(limited.force.y(), f, 1e-6 * f);
+    // Half as much again as the limit is cut back to it too.
+    const double hOver = std::sqrt(15.0 * kDeg * inertia / f);
+    EXPECT_NEAR(Contact(v, k, hOver).torque.x() / inertia * hOver * hOver, 10.0 * kDeg, 1e-9);
     // Below the limit the moment is the points' own.
     ASSERT_LT(f / inertia * kSubstep * kSubstep, 10.0 * kDeg);
     EXPECT_NEAR(Contact(v, k, kSubstep).torque.x(), f, 1e-6 * f);
