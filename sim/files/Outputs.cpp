@@ -149,10 +149,9 @@ void TelemetryWriter::Row(World &world) {
     Vessel &v = *world.Focus();
     const CentralBody &body = world.Body();
     const ThrusterGroup *left = v.Group(THGROUP_ATT_YAWLEFT), *right = v.Group(THGROUP_ATT_YAWRIGHT);
-    const double flight[] = {world.SimTime(),          Altitude(v, body),         VerticalSpeed(v),
-                             HorizontalSpeed(v, body),     Pitch(v) / kRadPerDeg,     Bank(v) / kRadPerDeg,
-                             Heading(v) / kRadPerDeg,  GroupLevel(left), GroupLevel(right),
-                             v.PropellantMass()};
+    const Instruments in = InstrumentsOf(v, body);
+    const double flight[] = {world.SimTime(), in.altitude, in.verticalSpeed,  in.horizontalSpeed, in.pitchDeg,
+                             in.bankDeg,      in.headingDeg, GroupLevel(left), GroupLevel(right), v.PropellantMass()};
     const auto checked = [&](double x, const char *what) {
         if (!std::isfinite(x))
             throw std::runtime_error("telemetry at t = " + std::to_string(world.SimTime()) + " s: " + what +

@@ -138,12 +138,7 @@ VesselSummary Summarise(World &world, Vessel &v) {
     std::string text;
     world.ModuleLines(v, text);
     s.moduleValues = ParseModuleValues(text);
-    s.altitude = Altitude(v, world.Body());
-    s.verticalSpeed = VerticalSpeed(v);
-    s.horizontalSpeed = HorizontalSpeed(v, world.Body());
-    s.pitchDeg = Pitch(v) / kRadPerDeg;
-    s.bankDeg = Bank(v) / kRadPerDeg;
-    s.headingDeg = Heading(v) / kRadPerDeg;
+    static_cast<Instruments &>(s) = InstrumentsOf(v, world.Body());
     return s;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/vessel/FlightState.h"
 #include "sim/world/World.h"
 
 namespace vtal::sim {
@@ -42,7 +43,7 @@ struct RunOptions {
     std::function<void(World &)> onFrame;  // after every frame (tests)
 };
 
-struct VesselSummary {
+struct VesselSummary : Instruments {
     std::string name, className;
     bool groundContact = false;
     bool landed = false;
@@ -51,8 +52,6 @@ struct VesselSummary {
     Touchdown touchdown;
     std::vector<double> propellantKg;
     std::vector<std::pair<std::string, std::vector<double>>> moduleValues;  // module lines by key
-    double altitude = 0.0, verticalSpeed = 0.0, horizontalSpeed = 0.0;
-    double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
 };
 
 struct AnnotationSummary {

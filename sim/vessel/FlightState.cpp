@@ -85,6 +85,17 @@ double HorizontalSpeed(const Vessel &v, const CentralBody &body) {
     return (ground - ground.dot(up) * up).norm();
 }
 
+Instruments InstrumentsOf(const Vessel &v, const CentralBody &body) {
+    Instruments i;
+    i.altitude = Altitude(v, body);
+    i.verticalSpeed = VerticalSpeed(v);
+    i.horizontalSpeed = HorizontalSpeed(v, body);
+    i.pitchDeg = Pitch(v) / kRadPerDeg;
+    i.bankDeg = Bank(v) / kRadPerDeg;
+    i.headingDeg = Heading(v) / kRadPerDeg;
+    return i;
+}
+
 Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body) {
     const double r = pos.norm();
     return -body.gm * mass / (r * r * r) * pos;

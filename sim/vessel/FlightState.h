@@ -34,6 +34,14 @@ double Heading(const Vessel &v);  // azimuth of the forward axis, [0, 2 pi)
 Vec3 GroundVelocity(const Vessel &v, const CentralBody &body);
 double VerticalSpeed(const Vessel &v);                              // m/s, positive up
 double HorizontalSpeed(const Vessel &v, const CentralBody &body);  // over the ground
+
+// A vessel's flight instruments as the flight host reports them in its
+// telemetry, report and replay: angles in degrees.
+struct Instruments {
+    double altitude = 0.0, verticalSpeed = 0.0, horizontalSpeed = 0.0;
+    double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
+};
+Instruments InstrumentsOf(const Vessel &v, const CentralBody &body);
 // Gravity of the body on a vessel of mass m at global position pos.
 Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body);  // global, N
 // Global position of a point given in the vessel frame.

@@ -192,12 +192,7 @@ void ViewRecorder::Sample(World &world) {
         for (const auto &t : v.thrusters) s.thrusters.push_back(t->effective);
         s.navmodes = v.navmodes;
         s.propellant = v.PropellantMass();
-        s.altitude = Altitude(v, world.Body());
-        s.verticalSpeed = VerticalSpeed(v);
-        s.horizontalSpeed = HorizontalSpeed(v, world.Body());
-        s.pitchDeg = Pitch(v) / kRadPerDeg;
-        s.bankDeg = Bank(v) / kRadPerDeg;
-        s.headingDeg = Heading(v) / kRadPerDeg;
+        static_cast<Instruments &>(s) = InstrumentsOf(v, world.Body());
         s.contact = v.groundContact;
         track.samples.push_back(std::move(s));
         track.touchedDown = world.TouchdownOf(v).happened;

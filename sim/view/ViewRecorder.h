@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/vessel/AnimationEvaluator.h"
+#include "sim/vessel/FlightState.h"
 #include "sim/view/StandInModel.h"
 #include "sim/world/World.h"
 
@@ -36,14 +37,12 @@ public:
     std::size_t SampleCount() const { return times_.size(); }
 
 private:
-    struct VesselSample {
+    struct VesselSample : Instruments {
         Vec3 pos = Vec3::Zero();
         Quat attitude = Quat::Identity();
         std::vector<double> animations, thrusters;
         unsigned navmodes = 0;
         double propellant = 0.0;
-        double altitude = 0.0, verticalSpeed = 0.0, horizontalSpeed = 0.0;
-        double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
         bool contact = false;
     };
     struct PoseSet {
