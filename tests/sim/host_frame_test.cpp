@@ -332,40 +332,40 @@ TEST(HostCallbacks, TheFocusVesselIsToldItHasTheFocusAndEverySwitchOfANavigation
 
 // ----- pointing modes
 
-TEST(PointingModes, ThePointingModeReplacesTheOverrideOfTheGroupItCommands) {
-    ProbeModule probe;
-    std::vector<double> up, down;
-    probe.Hooks().postStep = [&](VESSEL2 &v, double, double, double) {
-        up.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHUP));
-        down.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHDOWN));
-    };
-    Start s = HighUp();
-    s.alt = 20000.0;
-    s.vfwd = 100.0;
-    s.vup = 100.0;  // the velocity is 45 degrees above the nose: prograde pitches up
-    auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(s)), "Probe"), "0.1:[,0.1-0.5:num2");
-    RunFor(*w, 0.4);
-    // The keyboard's +1 on pitch up is replaced by the pointing mode's at most 0.4.
-    EXPECT_TRUE(w->Focus()->NavmodeOn(NAVMODE_PROGRADE));
-    EXPECT_LE(*std::max_element(up.begin() + 8, up.end()), 0.4 + 1e-12);
-    EXPECT_GT(*std::max_element(up.begin() + 8, up.end()), 0.0);
-}
+struct PitchLevels {
+    std::vector<double> up, down;  // the pitch groups' levels after each step
+};
 
-TEST(PointingModes, TheOppositeGroupKeepsTheKeyboardsOverride) {
+// Prograde switched on at 0.1 s, 20 km up with the velocity 45 degrees above
+// the nose (prograde pitches up), and a pitch key held from 0.1 to 0.5 s.
+PitchLevels PitchLevelsUnderPrograde(const std::string &heldKey) {
     ProbeModule probe;
-    std::vector<double> up, down;
+    PitchLevels levels;
     probe.Hooks().postStep = [&](VESSEL2 &v, double, double, double) {
-        up.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHUP));
-        down.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHDOWN));
+        levels.up.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHUP));
+        levels.down.push_back(v.GetThrusterGroupLevel(THGROUP_ATT_PITCHDOWN));
     };
     Start s = HighUp();
     s.alt = 20000.0;
     s.vfwd = 100.0;
     s.vup = 100.0;
-    auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(s)), "Probe"), "0.1:[,0.1-0.5:num8");
+    auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(s)), "Probe"), "0.1:[,0.1-0.5:" + heldKey);
     RunFor(*w, 0.4);
+    EXPECT_TRUE(w->Focus()->NavmodeOn(NAVMODE_PROGRADE));
+    return levels;
+}
+
+TEST(PointingModes, ThePointingModeReplacesTheOverrideOfTheGroupItCommands) {
+    const PitchLevels l = PitchLevelsUnderPrograde("num2");
+    // The keyboard's +1 on pitch up is replaced by the pointing mode's at most 0.4.
+    EXPECT_LE(*std::max_element(l.up.begin() + 8, l.up.end()), 0.4 + 1e-12);
+    EXPECT_GT(*std::max_element(l.up.begin() + 8, l.up.end()), 0.0);
+}
+
+TEST(PointingModes, TheOppositeGroupKeepsTheKeyboardsOverride) {
+    const PitchLevels l = PitchLevelsUnderPrograde("num8");
     // Prograde commands pitch up; the keyboard's pitch down stays at 1.
-    EXPECT_DOUBLE_EQ(*std::max_element(down.begin() + 8, down.end()), 1.0);
+    EXPECT_DOUBLE_EQ(*std::max_element(l.down.begin() + 8, l.down.end()), 1.0);
 }
 
 }  // namespace
