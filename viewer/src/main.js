@@ -5,6 +5,7 @@
 import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 import { Record } from './record.js';
+import { thinnedPath } from './polyline.js';
 
 const SPEEDS = [1, 10, 100];
 const DUST_ALTITUDE = 5; // m: the dust shows below this height
@@ -15,6 +16,7 @@ const CHASE_DISTANCE = 2.5; // model radii from the vessel
 const OBSERVER = new THREE.Vector3(18, 1.8, 14); // m from the landing point
 const GROUND_SIZE = 20000; // m
 const PLUME_MIN_LEVEL = 1e-3;
+const TRAJECTORY_TOLERANCE = 0.001; // m: the drawn line is within this of every sample
 const MAX_PIXEL_RATIO = 2; // sharper than this no eye tells apart, at a cost of the square in pixels
 
 // Marks of the opening (record decoded, scene built, first frame submitted),
@@ -147,13 +149,14 @@ function dustPoints(count) {
 }
 
 function trajectoryLine(v) {
-  const n = v.pos[0].length;
+  const kept = thinnedPath(v.pos[0], v.pos[1], v.pos[2], TRAJECTORY_TOLERANCE);
+  const n = kept.length;
   const positions = new Float32Array(n * 3);
-  for (let k = 0; k < n; k++) {
-    positions[3 * k] = v.pos[0][k];
-    positions[3 * k + 1] = v.pos[1][k];
-    positions[3 * k + 2] = v.pos[2][k];
-  }
+  kept.forEach((k, j) => {
+    positions[3 * j] = v.pos[0][k];
+    positions[3 * j + 1] = v.pos[1][k];
+    positions[3 * j + 2] = v.pos[2][k];
+  });
   // Coloured per vertex, as the grids are, so that it shares their shader.
   const colour = new THREE.Color(0x40e0ff);
   const colours = new Float32Array(n * 3);
