@@ -234,6 +234,35 @@ test('the head-up legend shows the runs the module painted, where and in the col
   }
 });
 
+test('moving back and forth, the legend shows each time the runs the record holds for it, in order', async () => {
+  const record = readRecord();
+  const frames = record.hud.frames;
+  const frameAt = (t) => {
+    let k = -1;
+    frames.forEach((f, i) => { if (f.t <= t + 1e-9) k = i; });
+    return k;
+  };
+  const touchdown = record.vessels[0].touchdown;
+  // Across frames whose legends differ in their number of runs and in their texts.
+  const counts = new Set(frames.map((f) => f.runs.length));
+  assert.ok(counts.size >= 2, `legends of ${[...counts].join(', ')} runs`);
+  for (const t of [UNTIL, 0, 40, touchdown, 10, KEYS_AT + 1, 0.5, UNTIL]) {
+    await setSlider(t);
+    const k = frameAt(t);
+    const want = k < 0 ? [] : frames[k].runs.map((r) => record.hud.runs[r])
+      .map((r) => ({ x: r.x, y: r.y, colour: r.colour, text: r.text }));
+    const shown = await page.evaluate(() => [...document.getElementById('hud').children].map((s) => ({
+      x: Number(s.dataset.x), y: Number(s.dataset.y), colour: s.dataset.colour, text: s.textContent,
+      left: s.style.left, top: s.style.top })));
+    assert.deepEqual(shown.map(({ x, y, colour, text }) => ({ x, y, colour, text })), want, `legend at ${t}`);
+    // Placed at its own run's position (CSS keeps 6 digits of a percentage).
+    for (const s of shown) {
+      assert.ok(Math.abs(parseFloat(s.left) - (100 * s.x) / record.hud.width) < 1e-4, `${s.text} at ${t}: left ${s.left}`);
+      assert.ok(Math.abs(parseFloat(s.top) - (100 * s.y) / record.hud.height) < 1e-4, `${s.text} at ${t}: top ${s.top}`);
+    }
+  }
+});
+
 test('the slider moves the lander to the recorded state', async () => {
   const record = readRecord();
   const times = decode(record.time);

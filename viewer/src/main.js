@@ -5,6 +5,7 @@
 import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 import { Record } from './record.js';
+import { thinnedPath } from './polyline.js';
 
 const SPEEDS = [1, 10, 100];
 const DUST_ALTITUDE = 5; // m: the dust shows below this height
@@ -15,30 +16,47 @@ const CHASE_DISTANCE = 2.5; // model radii from the vessel
 const OBSERVER = new THREE.Vector3(18, 1.8, 14); // m from the landing point
 const GROUND_SIZE = 20000; // m
 const PLUME_MIN_LEVEL = 1e-3;
+const TRAJECTORY_TOLERANCE = 0.001; // m: the drawn line is within this of every sample
+const MAX_PIXEL_RATIO = 2; // sharper than this no eye tells apart, at a cost of the square in pixels
 
+// Marks of the opening (record decoded, scene built, first frame submitted),
+// read by the page's benchmark.
+performance.mark('vtal:script');
 const record = new Record(JSON.parse(document.getElementById('vtal-record').textContent));
 const data = record.data;
+performance.mark('vtal:record');
 
 // ---- scene
 const canvas = document.getElementById('view');
 const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
-renderer.setPixelRatio(window.devicePixelRatio || 1);
+renderer.setPixelRatio(Math.min(window.devicePixelRatio || 1, MAX_PIXEL_RATIO));
 const scene = new THREE.Scene();
 scene.background = new THREE.Color(0x05060a);
 const camera = new THREE.PerspectiveCamera(50, 1, 0.1, 50000);
-scene.add(new THREE.HemisphereLight(0xd8dce8, 0x3a3832, 1.1));
+const sky = new THREE.HemisphereLight(0xd8dce8, 0x3a3832, 1.1);
+scene.add(sky);
 const sun = new THREE.DirectionalLight(0xffffff, 2.2);
 sun.position.set(-300, 400, 200);
 scene.add(sun);
+
+// The ground is flat and matte, lit by the sky and the sun: one shade all
+// over, which is worked out here once (the diffuse light of both on a surface
+// facing up, as three.js's shaders sum it) instead of for every pixel.
+function litGroundColour(albedo) {
+  const up = new THREE.Vector3(0, 1, 0);
+  const toSun = sun.position.clone().sub(sun.target.position).normalize();
+  const skyWeight = 0.5 * up.dot(sky.position.clone().normalize()) + 0.5;
+  const irradiance = sky.groundColor.clone().lerp(sky.color, skyWeight).multiplyScalar(sky.intensity)
+    .add(sun.color.clone().multiplyScalar(sun.intensity * Math.max(0, up.dot(toSun))));
+  return new THREE.Color(albedo).multiply(irradiance).multiplyScalar(1 / Math.PI);
+}
 
 function buildGround() {
   const ground = new THREE.Mesh(
     new THREE.PlaneGeometry(GROUND_SIZE, GROUND_SIZE),
     // Pushed back in depth so that the grid lines on it never fight it.
-    new THREE.MeshStandardMaterial({
-      color: 0x77746c,
-      roughness: 1.0,
-      metalness: 0.0,
+    new THREE.MeshBasicMaterial({
+      color: litGroundColour(0x77746c),
       polygonOffset: true,
       polygonOffsetFactor: 1,
       polygonOffsetUnits: 1,
@@ -53,7 +71,8 @@ function buildGround() {
   coarse.position.y = 0.02;
   scene.add(coarse);
   // The landing point: a ring and a cross.
-  const mark = new THREE.MeshBasicMaterial({ color: 0xff5030, side: THREE.DoubleSide });
+  // Seen from above only, so that it shares the ground's shader.
+  const mark = new THREE.MeshBasicMaterial({ color: 0xff5030 });
   const ring = new THREE.Mesh(new THREE.RingGeometry(3.8, 4.0, 64), mark);
   ring.rotation.x = -Math.PI / 2;
   ring.position.y = 0.03;
@@ -68,18 +87,26 @@ function buildGround() {
 buildGround();
 
 // ---- vessels
+// One material for each colour of part, shared by all vessels.
+const partMaterials = new Map();
+function partMaterial(colour) {
+  if (!partMaterials.has(colour)) {
+    partMaterials.set(colour, new THREE.MeshStandardMaterial({
+      color: new THREE.Color(colour),
+      roughness: 0.55,
+      metalness: 0.15,
+      side: THREE.DoubleSide,
+    }));
+  }
+  return partMaterials.get(colour);
+}
+
 function partMesh(part) {
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.Float32BufferAttribute(part.positions, 3));
   g.setAttribute('normal', new THREE.Float32BufferAttribute(part.normals, 3));
   g.setIndex(part.indices);
-  const m = new THREE.MeshStandardMaterial({
-    color: new THREE.Color(part.colour),
-    roughness: 0.55,
-    metalness: 0.15,
-    side: THREE.DoubleSide,
-  });
-  const mesh = new THREE.Mesh(g, m);
+  const mesh = new THREE.Mesh(g, partMaterial(part.colour));
   mesh.matrixAutoUpdate = false;
   mesh.name = part.label;
   return mesh;
@@ -122,21 +149,27 @@ function dustPoints(count) {
 }
 
 function trajectoryLine(v) {
-  const n = v.pos[0].length;
+  const kept = thinnedPath(v.pos[0], v.pos[1], v.pos[2], TRAJECTORY_TOLERANCE);
+  const n = kept.length;
   const positions = new Float32Array(n * 3);
-  for (let k = 0; k < n; k++) {
-    positions[3 * k] = v.pos[0][k];
-    positions[3 * k + 1] = v.pos[1][k];
-    positions[3 * k + 2] = v.pos[2][k];
-  }
+  kept.forEach((k, j) => {
+    positions[3 * j] = v.pos[0][k];
+    positions[3 * j + 1] = v.pos[1][k];
+    positions[3 * j + 2] = v.pos[2][k];
+  });
+  // Coloured per vertex, as the grids are, so that it shares their shader.
+  const colour = new THREE.Color(0x40e0ff);
+  const colours = new Float32Array(n * 3);
+  for (let k = 0; k < n; k++) colour.toArray(colours, 3 * k);
   const g = new THREE.BufferGeometry();
   g.setAttribute('position', new THREE.Float32BufferAttribute(positions, 3));
-  const line = new THREE.Line(g, new THREE.LineBasicMaterial({ color: 0x40e0ff }));
+  g.setAttribute('color', new THREE.Float32BufferAttribute(colours, 3));
+  const line = new THREE.Line(g, new THREE.LineBasicMaterial({ vertexColors: true }));
   line.frustumCulled = false;
   return line;
 }
 
-const visuals = record.vessels.map((v) => {
+const visuals = record.vessels.map((v, index) => {
   const info = v.info;
   const root = new THREE.Group();
   root.name = info.name;
@@ -168,22 +201,27 @@ const visuals = record.vessels.map((v) => {
   scene.add(dust);
   const trajectory = trajectoryLine(v);
   scene.add(trajectory);
-  return { root, parts, plumes, dust, trajectory, radius, info };
+  return { root, parts, plumes, dust, trajectory, radius, info, state: record.newState(index), poses: new Map(), dustOn: true };
 });
+performance.mark('vtal:scene');
 
 // ---- state at a time
+// Each frame reuses the objects below: nothing is allocated per frame but
+// the strings of instruments that change.
 const identity = new THREE.Matrix4();
 const scratch = new THREE.Vector3();
 
 function placeVessel(i, t) {
   const vis = visuals[i];
-  const s = record.stateAt(i, t);
-  vis.root.position.set(...s.position);
-  vis.root.quaternion.set(...s.quaternion);
+  const s = record.stateAt(i, t, vis.state);
+  vis.root.position.fromArray(s.position);
+  vis.root.quaternion.fromArray(s.quaternion);
   vis.root.updateMatrixWorld(true);
-  const poses = record.posesAt(i, t);
+  // Parts move only when their recorded pose changes.
   for (const [group, mesh] of vis.parts) {
-    const m = poses.get(group);
+    const m = record.poseAt(i, group, t);
+    if (vis.poses.get(group) === m && vis.poses.has(group)) continue;
+    vis.poses.set(group, m);
     if (m) mesh.matrix.set(m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8], m[9], m[10], m[11], 0, 0, 0, 1);
     else mesh.matrix.copy(identity);
     mesh.matrixWorldNeedsUpdate = true;
@@ -201,12 +239,23 @@ function placeVessel(i, t) {
 }
 
 // Dust runs out along the ground below each engine whose stream exists,
-// thicker with the engine's level, while the vessel is low.
+// thicker with the engine's level, while the vessel is low. The particles
+// are rewritten only while some dust shows, and once when it goes.
 function placeDust(vis, s, t) {
   const streams = vis.info.streams;
-  const attr = vis.dust.geometry.getAttribute('position');
   let shown = false;
   let strongest = 0;
+  for (const stream of streams) {
+    const level = s.thrust[stream.thruster] || 0;
+    if (t + 1e-9 >= stream.createdAt && s.altitude < DUST_ALTITUDE && level > PLUME_MIN_LEVEL) {
+      shown = true;
+      strongest = Math.max(strongest, level);
+    }
+  }
+  vis.dust.visible = shown;
+  if (!shown && !vis.dustOn) return;
+  vis.dustOn = shown;
+  const attr = vis.dust.geometry.getAttribute('position');
   streams.forEach((stream, j) => {
     const level = s.thrust[stream.thruster] || 0;
     const on = t + 1e-9 >= stream.createdAt && s.altitude < DUST_ALTITUDE && level > PLUME_MIN_LEVEL;
@@ -223,57 +272,90 @@ function placeDust(vis, s, t) {
       const r = 0.3 + phase * DUST_SPEED * DUST_LIFETIME * Math.sqrt(level);
       attr.setXYZ(idx, scratch.x + r * Math.cos(angle), 0.1 + 0.6 * phase, scratch.z + r * Math.sin(angle));
     }
-    if (on) {
-      shown = true;
-      strongest = Math.max(strongest, level);
-    }
   });
   attr.needsUpdate = true;
-  vis.dust.visible = shown;
   vis.dust.material.opacity = 0.25 + 0.5 * Math.sqrt(strongest);
 }
 
 // ---- instruments, head-up display, annotations
-const el = (id) => document.getElementById(id);
+const elements = new Map();
+const el = (id) => {
+  if (!elements.has(id)) elements.set(id, document.getElementById(id));
+  return elements.get(id);
+};
 const fixed = (x, digits) => (Math.abs(x) < 0.5 * 10 ** -digits ? 0 : x).toFixed(digits);
+
+// Writes an element's text only when it changes, which spares the page a
+// layout of the panel every frame.
+const shownText = new WeakMap();
+function setText(element, text) {
+  if (shownText.get(element) === text) return;
+  shownText.set(element, text);
+  element.textContent = text;
+}
+
+function meanLevel(s, list) {
+  let sum = 0;
+  for (const e of list) sum += s.thrust[e];
+  return list.length ? sum / list.length : 0;
+}
 
 function showInstruments(i, s, t) {
   const info = visuals[i].info;
-  el('i-vessel').textContent = info.name;
-  el('i-time').textContent = fixed(t, 2);
-  el('i-altitude').textContent = fixed(s.altitude, 2);
-  el('i-vs').textContent = fixed(s.verticalSpeed, 2);
-  el('i-hs').textContent = fixed(s.horizontalSpeed, 2);
-  el('i-heading').textContent = fixed(s.heading, 1);
-  el('i-pitch').textContent = fixed(s.pitch, 1);
-  el('i-bank').textContent = fixed(s.bank, 1);
-  el('i-engines').textContent = info.engines.map((e) => fixed(100 * s.thrust[e], 1)).join(' / ');
-  const mean = (list) => (list.length ? list.reduce((a, e) => a + s.thrust[e], 0) / list.length : 0);
-  el('i-yaw').textContent = `${fixed(100 * mean(info.yawLeft), 1)} / ${fixed(100 * mean(info.yawRight), 1)}`;
-  el('i-nav').textContent = record.navmodeText(s.navmodes);
-  el('i-prop').textContent = fixed(s.propellant, 2);
-  el('i-contact').textContent = s.contact ? 'on the ground' : 'flying';
+  setText(el('i-vessel'), info.name);
+  setText(el('i-time'), fixed(t, 2));
+  setText(el('i-altitude'), fixed(s.altitude, 2));
+  setText(el('i-vs'), fixed(s.verticalSpeed, 2));
+  setText(el('i-hs'), fixed(s.horizontalSpeed, 2));
+  setText(el('i-heading'), fixed(s.heading, 1));
+  setText(el('i-pitch'), fixed(s.pitch, 1));
+  setText(el('i-bank'), fixed(s.bank, 1));
+  let engines = '';
+  for (const e of info.engines) engines += (engines ? ' / ' : '') + fixed(100 * s.thrust[e], 1);
+  setText(el('i-engines'), engines);
+  setText(el('i-yaw'), `${fixed(100 * meanLevel(s, info.yawLeft), 1)} / ${fixed(100 * meanLevel(s, info.yawRight), 1)}`);
+  setText(el('i-nav'), record.navmodeText(s.navmodes));
+  setText(el('i-prop'), fixed(s.propellant, 2));
+  setText(el('i-contact'), s.contact ? 'on the ground' : 'flying');
 }
 
+// The legend's runs stay in their spans from frame to frame: a span is
+// changed only where its run differs from the one it shows.
 let hudShown = null;
+const hudSpans = [];
 function showHud(t) {
   const frame = record.hudFrameAt(t);
   if (frame === hudShown) return;
   hudShown = frame;
   const runs = record.hudRuns(frame);
   const hud = el('hud');
-  hud.replaceChildren();
-  for (const run of runs) {
+  while (hudSpans.length < runs.length) {
     const span = document.createElement('span');
     span.className = 'hud-run';
-    span.textContent = run.text;
-    span.style.left = `${(100 * run.x) / data.hud.width}%`;
-    span.style.top = `${(100 * run.y) / data.hud.height}%`;
-    span.style.color = run.colour;
-    span.dataset.x = String(run.x);
-    span.dataset.y = String(run.y);
-    span.dataset.colour = run.colour;
-    hud.appendChild(span);
+    hudSpans.push(span);
+  }
+  runs.forEach((run, k) => {
+    const span = hudSpans[k];
+    if (span.run === run) return;
+    if (!span.run || span.run.x !== run.x) {
+      span.style.left = `${(100 * run.x) / data.hud.width}%`;
+      span.dataset.x = String(run.x);
+    }
+    if (!span.run || span.run.y !== run.y) {
+      span.style.top = `${(100 * run.y) / data.hud.height}%`;
+      span.dataset.y = String(run.y);
+    }
+    if (!span.run || span.run.colour !== run.colour) {
+      span.style.color = run.colour;
+      span.dataset.colour = run.colour;
+    }
+    setText(span, run.text);
+    span.run = run;
+    if (span.parentNode !== hud) hud.appendChild(span);
+  });
+  for (let k = runs.length; k < hudSpans.length && hudSpans[k].parentNode; k++) {
+    hudSpans[k].remove();
+    hudSpans[k].run = null;
   }
 }
 
@@ -303,6 +385,8 @@ controls.enabled = false;
 let cameraMode = 'chase';
 let selected = data.focus;
 const lastTarget = new THREE.Vector3();
+const forward = new THREE.Vector3();
+const right = new THREE.Vector3();
 
 function placeCamera(s) {
   const vis = visuals[selected];
@@ -310,8 +394,8 @@ function placeCamera(s) {
   if (cameraMode === 'chase') {
     // Behind the vessel's heading, above and a little to its side.
     const h = (s.heading * Math.PI) / 180;
-    const forward = new THREE.Vector3(Math.sin(h), 0, -Math.cos(h));
-    const right = new THREE.Vector3(Math.cos(h), 0, Math.sin(h));
+    forward.set(Math.sin(h), 0, -Math.cos(h));
+    right.set(Math.cos(h), 0, Math.sin(h));
     const d = CHASE_DISTANCE * vis.radius;
     camera.position.copy(target).addScaledVector(forward, -0.75 * d).addScaledVector(right, 0.55 * d);
     camera.position.y = Math.max(target.y + 0.45 * d, 0.3);
@@ -343,8 +427,13 @@ function setCameraMode(mode) {
 let time = 0;
 let playing = false;
 let speed = 1;
+// What the last frame cost in ms: the page's own work, and three.js issuing
+// the draw (the rasteriser finishes it later, elsewhere).
+const cost = { own: 0, draw: 0 };
+let framesDrawn = 0;
 
 function render() {
+  const started = performance.now();
   let focusState = null;
   for (let i = 0; i < visuals.length; i++) {
     const s = placeVessel(i, time);
@@ -354,9 +443,15 @@ function render() {
   showHud(time);
   showAnnotations(time);
   placeCamera(focusState);
-  el('slider').value = String(time);
-  el('clock').textContent = `${fixed(time, 2)} / ${fixed(record.endTime, 2)} s`;
+  const slider = el('slider');
+  const at = String(time);
+  if (slider.value !== at) slider.value = at;
+  setText(el('clock'), `${fixed(time, 2)} / ${fixed(record.endTime, 2)} s`);
+  const drawing = performance.now();
   renderer.render(scene, camera);
+  cost.own = drawing - started;
+  cost.draw = performance.now() - drawing;
+  framesDrawn++;
 }
 
 function setTime(t) {
@@ -436,6 +531,7 @@ function setupControls() {
 setupControls();
 window.addEventListener('resize', resize);
 resize();
+performance.mark('vtal:submitted');
 requestAnimationFrame(tick);
 
 // For scripted checks of the page: the time, the scene objects and where
@@ -460,6 +556,8 @@ window.vtalViewer = {
   setTime,
   render,
   time: () => time,
+  frameCost: () => ({ ...cost }),
+  framesDrawn: () => framesDrawn,
   canvas,
   camera,
   vesselObject: (i) => visuals[i].root,

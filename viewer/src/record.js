@@ -67,9 +67,28 @@ export class Record {
       pitch: decodeChannel(c.pitch),
       bank: decodeChannel(c.bank),
       heading: decodeChannel(c.heading),
-      poseTimes: v.poses.map((p) => p.t),
-      poses: v.poses.map((p) => ({ t: p.t, sets: p.sets.map((set) => this.decodePose(set)) })),
+      poses: this.poseTimelines(v.poses),
     };
+  }
+
+  // The pose entries by group: for each group the times and matrices of its
+  // entries in the record's order, and which of them the first entry (in
+  // force from the start) gave it last.
+  poseTimelines(entries) {
+    const byGroup = new Map();
+    entries.forEach((entry, i) => {
+      for (const set of entry.sets) {
+        const m = this.decodePose(set).m;
+        for (const g of set.g) {
+          if (!byGroup.has(g)) byGroup.set(g, { times: [], m: [], initial: -1 });
+          const line = byGroup.get(g);
+          if (i === 0) line.initial = line.times.length;
+          line.times.push(entry.t);
+          line.m.push(m);
+        }
+      }
+    });
+    return byGroup;
   }
 
   // A pose as the 12 numbers of its matrix's top three rows, row by row.
@@ -98,42 +117,81 @@ export class Record {
     return { k, f: span > 0 ? Math.min(Math.max((t - this.times[k]) / span, 0), 1) : 0 };
   }
 
+  // A state to fill by stateAt for vessel `index`.
+  newState(index) {
+    const v = this.vessels[index];
+    return {
+      sample: 0,
+      position: new Float64Array(3),
+      quaternion: new Float64Array(4),
+      animations: new Float64Array(v.anim.length),
+      thrust: new Float64Array(v.thrust.length),
+      navmodes: 0,
+      contact: false,
+      propellant: 0,
+      altitude: 0,
+      verticalSpeed: 0,
+      horizontalSpeed: 0,
+      pitch: 0,
+      bank: 0,
+      heading: 0,
+    };
+  }
+
   // A vessel's state at time t; continuous values interpolated, modes held.
-  stateAt(index, t) {
+  // Fills `out` (from newState) when given, which a page drawing every frame
+  // does so as not to allocate.
+  stateAt(index, t, out = this.newState(index)) {
     const v = this.vessels[index];
     const { k, f } = this.locate(t);
     const n = Math.min(k + 1, this.times.length - 1);
     const at = (arr) => lerp(arr[k], arr[n], f);
-    let q = v.quat.map((c) => at(c));
-    const norm = Math.hypot(q[0], q[1], q[2], q[3]) || 1;
-    q = q.map((x) => x / norm);
-    return {
-      sample: k,
-      position: v.pos.map((c) => at(c)),
-      quaternion: q,
-      animations: v.anim.map((c) => at(c)),
-      thrust: v.thrust.map((c) => Math.max(0, at(c))),
-      navmodes: v.navmodes[k],
-      contact: v.contact[k] > 0.5,
-      propellant: at(v.propellant),
-      altitude: at(v.altitude),
-      verticalSpeed: at(v.verticalSpeed),
-      horizontalSpeed: at(v.horizontalSpeed),
-      pitch: at(v.pitch),
-      bank: at(v.bank),
-      heading: lerpAngle(v.heading[k], v.heading[n], f),
-    };
+    for (let c = 0; c < 3; c++) out.position[c] = at(v.pos[c]);
+    let norm = 0;
+    for (let c = 0; c < 4; c++) {
+      out.quaternion[c] = at(v.quat[c]);
+      norm += out.quaternion[c] * out.quaternion[c];
+    }
+    norm = Math.sqrt(norm) || 1;
+    for (let c = 0; c < 4; c++) out.quaternion[c] /= norm;
+    for (let c = 0; c < v.anim.length; c++) out.animations[c] = at(v.anim[c]);
+    for (let c = 0; c < v.thrust.length; c++) out.thrust[c] = Math.max(0, at(v.thrust[c]));
+    out.sample = k;
+    out.navmodes = v.navmodes[k];
+    out.contact = v.contact[k] > 0.5;
+    out.propellant = at(v.propellant);
+    out.altitude = at(v.altitude);
+    out.verticalSpeed = at(v.verticalSpeed);
+    out.horizontalSpeed = at(v.horizontalSpeed);
+    out.pitch = at(v.pitch);
+    out.bank = at(v.bank);
+    out.heading = lerpAngle(v.heading[k], v.heading[n], f);
+    return out;
   }
 
-  // The pose entries in force at time t: the last of each group up to t.
+  // The pose of a group in force at time t (the 12 numbers of decodePose),
+  // or null where the record gives it none: its last entry up to t, and the
+  // first entry's from the start. The same array while the pose holds.
+  poseAt(index, group, t) {
+    const line = this.vessels[index].poses.get(group);
+    if (!line) return null;
+    let lo = 0;
+    let hi = line.times.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (line.times[mid] <= t) lo = mid + 1;
+      else hi = mid;
+    }
+    if (lo > 0) return line.m[lo - 1];
+    return line.initial >= 0 ? line.m[line.initial] : null;
+  }
+
+  // Every group's pose in force at time t.
   posesAt(index, t) {
-    const v = this.vessels[index];
-    const poses = v.poses;
-    const last = sampleIndex(v.poseTimes, t);
     const byGroup = new Map();
-    for (let i = 0; i <= last && i < poses.length; i++) {
-      if (poses[i].t > t + 1e-9 && i > 0) break;
-      for (const set of poses[i].sets) for (const g of set.groups) byGroup.set(g, set.m);
+    for (const group of this.vessels[index].poses.keys()) {
+      const m = this.poseAt(index, group, t);
+      if (m) byGroup.set(group, m);
     }
     return byGroup;
   }
