@@ -92,7 +92,7 @@ struct VesselDefinition {
     Vec3 crossSections = Vec3(1.0, 1.0, 1.0);   // m^2
     double cwZPos = 0.0, cwZNeg = 0.0, cwX = 0.0, cwY = 0.0;
     Vec3 rotDrag = Vec3::Zero();
-    double frictionLng = 0.5, frictionLat = 0.5;
+    double frictionLng = 0.1, frictionLat = 0.5;  // the host's defaults
     double pitchMomentScale = 0.0, bankMomentScale = 0.0, trimScale = 0.0;
     Vec3 cameraOffset = Vec3::Zero();
     double (*liftCoeff)(double) = nullptr;

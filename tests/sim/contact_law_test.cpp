@@ -229,7 +229,7 @@ TEST(NormalForce, PointVelocityIncludesTheVesselsTurn) {
 // Sliding forward while yawing, the points on the outside of the turn slide
 // faster and rub harder (s(v) grows with speed): the friction moment then
 // opposes the yaw.
-TEST(Friction, PointsOutsideATurnRubHarderAndTheMomentOpposesTheYaw) {
+TEST(FrictionMoment, PointsOutsideATurnRubHarderAndTheMomentOpposesTheYaw) {
     const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
     const double forward = 0.5, yaw = 0.3;  // m/s along z; rad/s about y
     const Kinematics k = Placed(0.95, 0.0, Vec3(0.0, 0.0, forward), Vec3(0.0, yaw, 0.0));
@@ -244,6 +244,21 @@ TEST(Friction, PointsOutsideATurnRubHarderAndTheMomentOpposesTheYaw) {
     ASSERT_LT(moment, 0.0);
     EXPECT_NEAR(loads.force.z(), sum, 1e-6 * std::fabs(sum));
     EXPECT_NEAR(loads.torque.y(), moment, 1e-6 * std::fabs(moment));
+}
+
+// A vessel that never sets its friction coefficients has the host's: 0.1
+// along the layout's front, 0.5 across it.
+TEST(FrictionDefaults, OneTenthAlongAndOneHalfAcross) {
+    Vessel v;
+    v.def.size = 1.0;
+    ASSERT_TRUE(sim::SetTouchdownPoints(v.def, kAlongZ[0], kAlongZ[1], kAlongZ[2]));
+    const double slide = 0.4;  // m/s, with the points about 5 cm deep
+    const Kinematics forward = Placed(0.95, 0.0, Vec3(0.0, 0.0, slide));
+    const Kinematics sideways = Placed(0.95, 0.0, Vec3(slide, 0.0, 0.0));
+    double rub = 0.0;  // sum of P s(v) over the points
+    for (const Vec3 &p : kAlongZ) rub += -Depth(forward, p) * 1e6 * SpeedFactor(slide);
+    EXPECT_NEAR(Contact(v, forward).force.z(), -0.1 * rub, 1e-6 * rub);
+    EXPECT_NEAR(Contact(v, sideways).force.x(), -0.5 * rub, 1e-6 * rub);
 }
 
 struct SlideCase {
