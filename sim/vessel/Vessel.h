@@ -86,7 +86,7 @@ struct MeshRecord {
 // Everything the vessel's definition sets: by the module in clbkSetClassCaps,
 // or from the configuration file for a passive vessel.
 struct VesselDefinition {
-    double size = 1.0;          // radius, m
+    double size = 10.0;         // radius, m (the host's default)
     double emptyMass = 1000.0;  // kg
     Vec3 pmi = Vec3(0.5, 0.5, 0.5);             // m^2
     Vec3 crossSections = Vec3(1.0, 1.0, 1.0);   // m^2
