@@ -96,9 +96,12 @@ Instruments InstrumentsOf(const Vessel &v, const CentralBody &body) {
     return i;
 }
 
+Vec3 GravityAcceleration(const Vec3 &pos, double radius, const CentralBody &body) {
+    return -body.gm / (radius * radius * radius) * pos;
+}
+
 Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body) {
-    const double r = pos.norm();
-    return -body.gm * mass / (r * r * r) * pos;
+    return mass * GravityAcceleration(pos, pos.norm(), body);
 }
 
 Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local) { return v.pos + v.attitude * local; }

@@ -44,6 +44,8 @@ struct Instruments {
 Instruments InstrumentsOf(const Vessel &v, const CentralBody &body);
 // Gravity of the body on a vessel of mass m at global position pos.
 Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body);  // global, N
+// Point-mass gravity at pos, whose distance from the centre is radius: m/s^2.
+Vec3 GravityAcceleration(const Vec3 &pos, double radius, const CentralBody &body);
 // Global position of a point given in the vessel frame.
 Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local);
 

@@ -46,7 +46,7 @@ Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, 
     Rates r;
     r.vel = k.vel;
     // Point-mass gravity, and the loads turned into the global frame.
-    r.acc = -body.gm / (radius * radius * radius) * k.pos + rot * force / c.mass;
+    r.acc = GravityAcceleration(k.pos, radius, body) + rot * force / c.mass;
     // Euler's equations in the host's rate convention: I w' = tau + w x (I w).
     r.omegaDot = (torque + k.omega.cross(c.inertia.cwiseProduct(k.omega))).cwiseProduct(c.inverseInertia);
     if (!r.omegaDot.allFinite()) r.omegaDot.setZero();
