@@ -59,6 +59,21 @@ void BM_DefaultDescent(benchmark::State &state) {
 }
 BENCHMARK(BM_DefaultDescent)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A run's cost apart from its frames: installation and scenario read, module
+// loaded and set up, the world built, the report written.
+void BM_DefaultDescentSetup(benchmark::State &state) {
+    std::ostringstream discarded;
+    vtal::sim::RunOptions o;
+    o.root = Root();
+    o.quiet = true;
+    o.progress = false;
+    o.out = &discarded;
+    o.err = &discarded;
+    o.until = 0.0;
+    for (auto _ : state) benchmark::DoNotOptimize(vtal::sim::Fly(o));
+}
+BENCHMARK(BM_DefaultDescentSetup)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 // The frame loop alone: the world is created outside the timing, then
 // stepped for as many frames as the default descent takes.
 void BM_DefaultDescentFrames(benchmark::State &state) {

@@ -1,5 +1,6 @@
 #include "sim/vessel/Integration.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sim/vessel/Contact.h"
@@ -11,6 +12,12 @@ namespace {
 // On entering contact the host lets a vessel approach the ground at no more
 // than 0.1 m per sub-step.
 constexpr double kEntryDepthPerSubstep = 0.1;  // m
+
+// A semi-implicit Euler step damps stably while the damping rate times the
+// step stays below 2: keep a margin on the bound below.
+constexpr double kStableDampingPerSubstep = 1.5;
+// However stiff a vessel, no more sub-steps than this in a frame.
+constexpr int kMaxContactSubsteps = 1000;
 
 struct Rates {
     Vec3 vel, acc;   // global
@@ -78,21 +85,42 @@ void LimitApproach(Kinematics &k, const CentralBody &body, double dt) {
 
 }  // namespace
 
-Kinematics RungeKuttaStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                          double mass, double h, bool contact) {
+int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
+    // Upper bounds of the fastest damping rate and spring frequency of the
+    // vessel on its points, whatever its attitude: each point's spring and
+    // damper act on the centre of gravity (1/m) and, at a lever of at most
+    // |p|, on the least inertia.
+    const double leastInertia = def.pmi.minCoeff() * mass;
+    double compliance = 0.0;  // 1/kg
+    for (const Vec3 &p : def.touchdown) compliance += 1.0 / mass + p.squaredNorm() / leastInertia;
+    const double dampingRate = def.damping * compliance;           // 1/s
+    const double springRate = std::sqrt(def.stiffness * compliance);  // rad/s
+    const double needed = std::ceil(dt * std::max(dampingRate / kStableDampingPerSubstep, springRate));
+    if (!(needed > kContactSubsteps)) return kContactSubsteps;  // also a vessel without mass or inertia
+    return needed < kMaxContactSubsteps ? static_cast<int>(needed) : kMaxContactSubsteps;
+}
+
+Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
+                        double mass, double h) {
     const StepConstants constants = ConstantsOf(v, mass);
-    const Rates a = Derivative(v, k, body, loads, constants, h, contact);
-    const Rates b = Derivative(v, Advance(k, a, 0.5 * h), body, loads, constants, h, contact);
-    const Rates c = Derivative(v, Advance(k, b, 0.5 * h), body, loads, constants, h, contact);
-    const Rates d = Derivative(v, Advance(k, c, h), body, loads, constants, h, contact);
-    Kinematics out;
-    const double s = h / 6.0;
-    out.pos = k.pos + s * (a.vel + 2.0 * b.vel + 2.0 * c.vel + d.vel);
-    out.vel = k.vel + s * (a.acc + 2.0 * b.acc + 2.0 * c.acc + d.acc);
-    out.attitude.coeffs() = k.attitude.coeffs() + s * (a.spin.coeffs() + 2.0 * b.spin.coeffs() +
-                                                       2.0 * c.spin.coeffs() + d.spin.coeffs());
+    const Rates start = Derivative(v, k, body, loads, constants, h, false);
+    const Rates middle = Derivative(v, Advance(k, start, 0.5 * h), body, loads, constants, h, false);
+    Kinematics out = Advance(k, middle, h);
     out.attitude.normalize();
-    out.omega = k.omega + s * (a.omegaDot + 2.0 * b.omegaDot + 2.0 * c.omegaDot + d.omegaDot);
+    return out;
+}
+
+Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
+                          double mass, double h) {
+    const Rates r = Derivative(v, k, body, loads, ConstantsOf(v, mass), h, true);
+    Kinematics out;
+    out.vel = k.vel + r.acc * h;
+    out.pos = k.pos + out.vel * h;
+    out.omega = k.omega + r.omegaDot * h;
+    // Turned with the new rates; to first order in the small angle of a sub-step.
+    const Vec3 halfTurn = out.omega * (-0.5 * h);
+    out.attitude = k.attitude * Quat(1.0, halfTurn.x(), halfTurn.y(), halfTurn.z());
+    out.attitude.normalize();
     return out;
 }
 
@@ -100,7 +128,7 @@ void Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
     const double mass = v.Mass();
     const Kinematics start = v.State();
     if (!v.groundContact) {
-        const Kinematics free = RungeKuttaStep(v, start, body, loads, mass, dt, false);
+        const Kinematics free = MidpointStep(v, start, body, loads, mass, dt);
         if (!PointBelowSurface(v, free, body)) {
             v.SetState(free);
             return;
@@ -111,9 +139,10 @@ void Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
         LimitApproach(entry, body, dt);
         v.SetState(entry);
     }
-    const double h = dt / kContactSubsteps;
+    const int substeps = ContactSubsteps(v.def, mass, dt);
+    const double h = dt / substeps;
     Kinematics k = v.State();
-    for (int i = 0; i < kContactSubsteps; ++i) k = RungeKuttaStep(v, k, body, loads, mass, h, true);
+    for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, mass, h);
     v.SetState(k);
 }
 
