@@ -94,10 +94,10 @@ private:
 };
 
 // The first vessel the physics has lost, with the reason, or an empty name.
-std::pair<std::string, const char *> FirstLostVessel(const World &world) {
+std::pair<const Vessel *, const char *> FirstLostVessel(const World &world) {
     for (const auto &v : world.Vessels())
-        if (const char *why = LostState(*v)) return {v->name, why};
-    return {"", nullptr};
+        if (const char *why = LostState(*v)) return {v.get(), why};
+    return {nullptr, nullptr};
 }
 
 // A saved scenario that this host cannot read back would be lost data.
@@ -214,7 +214,7 @@ RunResult Fly(const RunOptions &o) {
     double restedFor = 0.0;
     double nextRow = 0.0;
     if (const auto lost = FirstLostVessel(world); lost.second)
-        throw std::runtime_error("vessel '" + lost.first + "' cannot be flown: " + lost.second);
+        throw std::runtime_error("vessel '" + lost.first->name + "' cannot be flown: " + lost.second);
     if (telemetry) {
         telemetry->Row(world);
         nextRow = every;
@@ -228,7 +228,7 @@ RunResult Fly(const RunOptions &o) {
             // The run ends on the frame before: nothing that is not a number
             // reaches an output.
             sound.Restore(world);
-            world.WarnOnce("the physics lost vessel '" + lost.first + "' at t = " + Plain(world.SimTime()) + " s (" +
+            world.WarnOnce("the physics lost vessel '" + lost.first->name + "' at t = " + Plain(world.SimTime()) + " s (" +
                            lost.second + "); the run ends at t = " + Plain(sound.Time()) + " s, the frame before");
             lostEnd = true;
             break;
