@@ -446,5 +446,41 @@ TEST(ContactPoints, LanderSpringsComeFromItsEmptyMass) {
     EXPECT_DOUBLE_EQ(v.def.damping, 686.0);
 }
 
+// Ten sub-steps a frame, as the host takes them, for the lander; a vessel so
+// stiff and light on its points that ten would not damp it stably gets more,
+// and more again for a longer frame.
+TEST(ContactSubsteps, TenForTheLanderMoreForAStiffLightVessel) {
+    Start s;
+    s.alt = 100.0;
+    auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
+    const Vessel &lander = *w->Focus();
+    EXPECT_EQ(sim::ContactSubsteps(lander.def, lander.Mass(), 1.0 / 60.0), 10);
+    EXPECT_EQ(sim::ContactSubsteps(lander.def, lander.Mass(), 0.1), 10);
+
+    Vessel stiff = ContactVessel(kAlongZ);  // 1e6 N/m per point on 1000 kg, 0.5 m^2 per kg
+    const int atFrame = sim::ContactSubsteps(stiff.def, stiff.Mass(), 1.0 / 60.0);
+    EXPECT_GT(atFrame, 10);
+    EXPECT_LT(atFrame, 100);
+    EXPECT_GE(sim::ContactSubsteps(stiff.def, stiff.Mass(), 0.1), 5 * atFrame);
+    // Ten more tonnes of propellant make it soft enough for ten.
+    EXPECT_EQ(sim::ContactSubsteps(stiff.def, 11000.0, 1.0 / 60.0), 10);
+}
+
+// That vessel, let down rocking onto its points, comes to rest: the rocking
+// dies away instead of growing.
+TEST(ContactSubsteps, AStiffVesselsRockingDiesAway) {
+    for (const double pmi : {0.5, 0.2}) {
+        Vessel v = ContactVessel(kAlongZ);
+        v.def.pmi = Vec3(pmi, pmi, pmi);
+        const Site site;
+        const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;  // CG height with the springs under its weight
+        v.SetState(Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, site));
+        v.groundContact = true;
+        for (int frame = 0; frame < 120; ++frame) sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        EXPECT_LT(v.omega.norm(), 1e-4) << pmi;
+        EXPECT_NEAR(v.pos.norm() - kMoonRadius, rest, 1e-3) << pmi;
+    }
+}
+
 }  // namespace
 }  // namespace vtal::simtest
