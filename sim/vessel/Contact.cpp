@@ -26,8 +26,6 @@ double FrictionSpeedFactor(double v) {
     return speed < kFullFrictionSpeed ? std::sqrt(kFrictionSpeedScale * speed) : 1.0;
 }
 
-double Sign(double x) { return (x > 0.0) - (x < 0.0); }
-
 // Scales the friction forces along one axis so that their sum cannot reverse
 // the centre of gravity's own velocity along it within the sub-step.
 void LimitFriction(double (&f)[3], double cgVelocity, double mass, double h) {

@@ -24,8 +24,6 @@ constexpr double kPointingMaxRate = 5.0 * kRadPerDeg;
 constexpr double kPointingRateGain = 0.25;  // 1/s
 constexpr double kPointingMaxOverride = 0.4;
 
-double Sign(double x) { return (x > 0.0) - (x < 0.0); }
-
 void AddGroupOverride(Vessel &v, int type, double amount) {
     ThrusterGroup *g = v.Group(type);
     if (!g || amount <= 0.0) return;

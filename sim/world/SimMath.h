@@ -20,6 +20,8 @@ constexpr double kRadPerDeg = kPi / 180.0;
 inline Vec3 ToVec(const VECTOR3 &v) { return Vec3(v.x, v.y, v.z); }
 inline VECTOR3 ToVector3(const Vec3 &v) { return _V(v.x(), v.y(), v.z()); }
 inline bool IsFinite(const Vec3 &v) { return v.allFinite(); }
+// -1, 0 or +1 with the sign of x (0 for a NaN).
+inline double Sign(double x) { return (x > 0.0) - (x < 0.0); }
 
 // The host's torque of a force F applied at r: F x r by the component formula.
 inline Vec3 TorqueOf(const Vec3 &force, const Vec3 &at) { return force.cross(at); }
