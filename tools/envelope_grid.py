@@ -112,8 +112,6 @@ def fly(sim, workdir, name, scenario):
         "bank": td.get("bank_deg"),
         "heading": td.get("heading_deg"),
         "in_ground": vessel["stopped_in_ground_at"] is not None,
-        "landed": vessel["landed"],
-        "end": rep["end_time"],
     }
 
 
@@ -205,10 +203,15 @@ def main(argv):
     with tempfile.TemporaryDirectory(prefix="envelope-") as work, \
             concurrent.futures.ThreadPoolExecutor(max_workers=a.jobs) as pool:
         futures = {k: pool.submit(fly, a.sim, work, "_".join(map(str, k)), s) for k, s in jobs.items()}
-        done = {k: f.result() for k, f in futures.items()}
+        try:
+            done = {k: f.result() for k, f in futures.items()}
+        except (RuntimeError, OSError, ValueError, KeyError) as e:
+            raise SystemExit(f"envelope_grid: {e}")
 
     print(f"template {os.path.relpath(a.template, ROOT)}: lng {a.lng}, lat {a.lat}, MJD {mjd}; "
           "t_td, sink (down), drift, pitch, bank, hdg at first contact")
+    print("soft = soft landing, HARD = hard landing, CRASH-NOTE = landed with a crash notice, "
+          "flying = still flying; +ground = driven deeper than its size into the ground")
     print()
     print(f"{'h0':>5} {'v0':>4} {'v830':>6} | east: {ROW_HEAD} | west: {ROW_HEAD} | same")
     grid = {}
