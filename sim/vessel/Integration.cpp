@@ -96,7 +96,8 @@ int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
     const double dampingRate = def.damping * compliance;           // 1/s
     const double springRate = std::sqrt(def.stiffness * compliance);  // rad/s
     const double needed = std::ceil(dt * std::max(dampingRate / kStableDampingPerSubstep, springRate));
-    if (!(needed > kContactSubsteps)) return kContactSubsteps;  // also a vessel without mass or inertia
+    // A vessel without mass or inertia has no stable step to find.
+    if (!std::isfinite(needed) || needed <= kContactSubsteps) return kContactSubsteps;
     return needed < kMaxContactSubsteps ? static_cast<int>(needed) : kMaxContactSubsteps;
 }
 

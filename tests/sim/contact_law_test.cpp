@@ -464,6 +464,11 @@ TEST(ContactSubsteps, TenForTheLanderMoreForAStiffLightVessel) {
     EXPECT_GE(sim::ContactSubsteps(stiff.def, stiff.Mass(), 0.1), 5 * atFrame);
     // Ten more tonnes of propellant make it soft enough for ten.
     EXPECT_EQ(sim::ContactSubsteps(stiff.def, 11000.0, 1.0 / 60.0), 10);
+    // Without inertia or mass no number of sub-steps helps: the host's ten.
+    Vessel flat = ContactVessel(kAlongZ);
+    flat.def.pmi = Vec3(0.5, 0.0, 0.5);
+    EXPECT_EQ(sim::ContactSubsteps(flat.def, flat.Mass(), 1.0 / 60.0), 10);
+    EXPECT_EQ(sim::ContactSubsteps(stiff.def, 0.0, 1.0 / 60.0), 10);
 }
 
 // That vessel, let down rocking onto its points, comes to rest: the rocking
