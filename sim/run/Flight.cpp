@@ -60,12 +60,13 @@ const char *LostState(const Vessel &v) {
 class LastSoundState {
 public:
     void Keep(const World &world) {
-        states_.resize(world.Vessels().size());
+        const auto &vessels = world.Vessels();
+        if (states_.size() != vessels.size()) states_.resize(vessels.size());
         for (std::size_t i = 0; i < states_.size(); ++i) {
-            const Vessel &v = *world.Vessels()[i];
+            const Vessel &v = *vessels[i];
             State &s = states_[i];
             s.pos = v.pos, s.vel = v.vel, s.omega = v.omega, s.attitude = v.attitude;
-            s.tankMass.resize(v.tanks.size());
+            if (s.tankMass.size() != v.tanks.size()) s.tankMass.resize(v.tanks.size());
             for (std::size_t k = 0; k < v.tanks.size(); ++k) s.tankMass[k] = v.tanks[k]->mass;
         }
         time_ = world.SimTime();
