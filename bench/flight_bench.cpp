@@ -137,7 +137,7 @@ void BM_ManyLanders(benchmark::State &state) {
     state.counters["ns_per_vessel_frame"] = wall * 1e9 / vesselFrames;
     state.counters["cpu_ns_per_vessel_frame"] = cpu * 1e9 / vesselFrames;
 }
-BENCHMARK(BM_ManyLanders)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ManyLanders)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // A campaign of the default dispersions, each run in its own process with
 // the module freshly loaded; the argument is the number of processes.
