@@ -19,7 +19,9 @@ echo "== Module frame cost: lander in the terminal band against the baseline (ai
 
 echo
 echo "== Flight host: default descent (aim: at least 10,000x real time) and Monte-Carlo throughput"
-"$build/bench/vtal_flight_bench"
+# Five repetitions, their median and spread: on a shared machine single runs
+# of a few milliseconds scatter by a tenth and more.
+"$build/bench/vtal_flight_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 echo
 echo "== A 10,000-run campaign of the default dispersions on $jobs cores (aim: under a minute)"
