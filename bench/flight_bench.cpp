@@ -100,7 +100,7 @@ void BM_DefaultDescentFrames(benchmark::State &state) {
 }
 // 80 s of the default descent: to touchdown and ten seconds on the ground;
 // and its first 69.5 s alone, in flight to just before touchdown (the rest,
-// in ground contact, is integrated in ten sub-steps a frame).
+// in ground contact, is integrated in ten sub-steps a frame at this frame length).
 BENCHMARK(BM_DefaultDescentFrames)->Arg(4800)->Arg(4170)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Many landers descending side by side, 600 frames: the cost per vessel and

@@ -13,11 +13,10 @@ namespace {
 // than 0.1 m per sub-step.
 constexpr double kEntryDepthPerSubstep = 0.1;  // m
 
-// A semi-implicit Euler step damps stably while the damping rate times the
-// step stays below 2: keep a margin on the bound below.
+// A semi-implicit Euler step of a spring and damper is stable while
+// (h w)^2 + 2 h c < 4 (w the spring's frequency, c the damping rate): with
+// h c at most 1.5 and h w at most 1 on the bounds below it always is.
 constexpr double kStableDampingPerSubstep = 1.5;
-// However stiff a vessel, no more sub-steps than this in a frame.
-constexpr int kMaxContactSubsteps = 1000;
 
 struct Rates {
     Vec3 vel, acc;   // global
@@ -98,7 +97,7 @@ int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
     const double needed = std::ceil(dt * std::max(dampingRate / kStableDampingPerSubstep, springRate));
     // A vessel without mass or inertia has no stable step to find.
     if (!std::isfinite(needed) || needed <= kContactSubsteps) return kContactSubsteps;
-    return needed < kMaxContactSubsteps ? static_cast<int>(needed) : kMaxContactSubsteps;
+    return needed < kMaxContactSubsteps ? static_cast<int>(needed) : kMaxContactSubsteps + 1;
 }
 
 Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
@@ -112,8 +111,8 @@ Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody 
 }
 
 Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                          double mass, double h) {
-    const Rates r = Derivative(v, k, body, loads, ConstantsOf(v, mass), h, true);
+                          double mass, double h, double lawSubstep) {
+    const Rates r = Derivative(v, k, body, loads, ConstantsOf(v, mass), lawSubstep, true);
     Kinematics out;
     out.vel = k.vel + r.acc * h;
     out.pos = k.pos + out.vel * h;
@@ -125,14 +124,14 @@ Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBod
     return out;
 }
 
-void Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt) {
+bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt) {
     const double mass = v.Mass();
     const Kinematics start = v.State();
     if (!v.groundContact) {
         const Kinematics free = MidpointStep(v, start, body, loads, mass, dt);
         if (!PointBelowSurface(v, free, body)) {
             v.SetState(free);
-            return;
+            return true;
         }
         // A point went below the surface: fly the step again in contact.
         v.groundContact = true;
@@ -140,11 +139,16 @@ void Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
         LimitApproach(entry, body, dt);
         v.SetState(entry);
     }
-    const int substeps = ContactSubsteps(v.def, mass, dt);
+    const int needed = ContactSubsteps(v.def, mass, dt);
+    const int substeps = std::min(needed, kMaxContactSubsteps);
     const double h = dt / substeps;
+    // The contact law's own limits (friction that cannot reverse the motion,
+    // at most 10 degrees of turn) are the host's, over its sub-step.
+    const double hostSubstep = dt / kContactSubsteps;
     Kinematics k = v.State();
-    for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, mass, h);
+    for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, mass, h, hostSubstep);
     v.SetState(k);
+    return needed <= kMaxContactSubsteps;
 }
 
 }  // namespace vtal::sim

@@ -372,7 +372,10 @@ void World::UpdateVessel(Vessel &v, Loads &loads) {
         return;
     }
     v.touchdownPointsChanged = false;
-    Propagate(v, *body_, loads, dt_);
+    if (!Propagate(v, *body_, loads, dt_))
+        WarnOnce("vessel '" + v.name + "' is too stiff and light on its touchdown points for frames of " + Plain(dt_) +
+                 " s: even " + std::to_string(kMaxContactSubsteps) +
+                 " sub-steps may not damp it stably on the ground; a shorter --dt does");
     UpdateSurface(v, *body_);
 }
 

@@ -6,6 +6,7 @@
 // moment limit per sub-step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -469,6 +470,8 @@ TEST(ContactSubsteps, TenForTheLanderMoreForAStiffLightVessel) {
     flat.def.pmi = Vec3(0.5, 0.0, 0.5);
     EXPECT_EQ(sim::ContactSubsteps(flat.def, flat.Mass(), 1.0 / 60.0), 10);
     EXPECT_EQ(sim::ContactSubsteps(stiff.def, 0.0, 1.0 / 60.0), 10);
+    // The lander on frames longer than the host's longest (0.1 s) needs more.
+    EXPECT_GT(sim::ContactSubsteps(lander.def, lander.Mass(), 1.0), 10);
 }
 
 // That vessel, let down rocking onto its points, comes to rest: the rocking
@@ -481,10 +484,51 @@ TEST(ContactSubsteps, AStiffVesselsRockingDiesAway) {
         const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;  // CG height with the springs under its weight
         v.SetState(Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, site));
         v.groundContact = true;
-        for (int frame = 0; frame < 120; ++frame) sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        for (int frame = 0; frame < 120; ++frame) EXPECT_TRUE(sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0));
         EXPECT_LT(v.omega.norm(), 1e-4) << pmi;
         EXPECT_NEAR(v.pos.norm() - kMoonRadius, rest, 1e-3) << pmi;
     }
+}
+
+// Without damping or friction the sub-steps keep a rocking as it is: each
+// moves the rates first and the pose with the new rates. Moving the pose with
+// the old ones (explicit Euler) would let the rocking grow on its own.
+TEST(ContactSubsteps, AnUndampedRockingNeitherGrowsNorDies) {
+    Vessel v = ContactVessel(kAlongZ, 1000.0, 0.0, 0.0);
+    v.def.pmi = Vec3(0.2, 0.2, 0.2);
+    v.def.damping = 0.0;
+    const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;
+    v.SetState(Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, Site()));
+    v.groundContact = true;
+    double firstSecond = 0.0, lastSecond = 0.0;
+    for (int frame = 0; frame < 240; ++frame) {
+        sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        double &peak = frame < 60 ? firstSecond : lastSecond;
+        if (frame < 60 || frame >= 180) peak = std::max(peak, v.omega.norm());
+    }
+    EXPECT_GT(lastSecond, 0.5 * firstSecond);
+    EXPECT_LT(lastSecond, 1.5 * firstSecond);
+}
+
+// A vessel that would need more sub-steps than a frame may have is still
+// flown, with as many as it may have, and the host warns once of it.
+TEST(ContactSubsteps, TooStiffForTheLongestFramesIsFlownAndWarned) {
+    Vessel stiff = ContactVessel(kAlongZ);
+    stiff.def.pmi = Vec3(0.2, 0.2, 0.2);
+    EXPECT_GT(sim::ContactSubsteps(stiff.def, stiff.Mass(), 1.0), sim::kMaxContactSubsteps);
+    const Site site;
+    stiff.SetState(Placed(0.999, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, site));
+    stiff.groundContact = true;
+    EXPECT_FALSE(sim::Propagate(stiff, sim::Moon(), sim::Loads{}, 1.0));
+    EXPECT_TRUE(stiff.pos.allFinite());
+
+    Start s;
+    s.alt = 0.999;  // the default vessel's points a metre below it, just in the ground
+    auto w = MakeWorld(ScenarioWith("Probe:NoSuchClass\n" + FlyingLines(s) + "END\n", "Probe"), "", 1.0);
+    for (int frame = 0; frame < 3; ++frame) w->Step();
+    int warned = 0;
+    for (const std::string &m : w->Warnings()) warned += m.find("too stiff and light") != std::string::npos;
+    EXPECT_EQ(warned, 1);
 }
 
 }  // namespace
