@@ -35,16 +35,23 @@ std::string ReadText(const std::string &path) {
     return s.str();
 }
 
-// The whole default descent as `vtal-sim --quiet` flies it: installation and
-// scenario read, module loaded, flown until the lander has rested, reported.
-void BM_DefaultDescent(benchmark::State &state) {
-    std::ostringstream discarded;
+// The default descent flown as `vtal-sim --quiet` flies it, its text output
+// going to `discarded`.
+vtal::sim::RunOptions QuietRun(std::ostringstream &discarded) {
     vtal::sim::RunOptions o;
     o.root = Root();
     o.quiet = true;
     o.progress = false;
     o.out = &discarded;
     o.err = &discarded;
+    return o;
+}
+
+// The whole default descent as `vtal-sim --quiet` flies it: installation and
+// scenario read, module loaded, flown until the lander has rested, reported.
+void BM_DefaultDescent(benchmark::State &state) {
+    std::ostringstream discarded;
+    const vtal::sim::RunOptions o = QuietRun(discarded);
     double simulated = 0.0, frames = 0.0;
     const Clock::time_point start = Clock::now();
     for (auto _ : state) {
@@ -63,12 +70,7 @@ BENCHMARK(BM_DefaultDescent)->Unit(benchmark::kMillisecond)->UseRealTime();
 // loaded and set up, the world built, the report written.
 void BM_DefaultDescentSetup(benchmark::State &state) {
     std::ostringstream discarded;
-    vtal::sim::RunOptions o;
-    o.root = Root();
-    o.quiet = true;
-    o.progress = false;
-    o.out = &discarded;
-    o.err = &discarded;
+    vtal::sim::RunOptions o = QuietRun(discarded);
     o.until = 0.0;
     for (auto _ : state) benchmark::DoNotOptimize(vtal::sim::Fly(o));
 }

@@ -82,6 +82,33 @@ void LimitApproach(Kinematics &k, const CentralBody &body, double dt) {
     if (vn < limit) k.vel = surface + ground * (limit / vn);
 }
 
+// One free-flight step of length h from k: the explicit midpoint rule.
+Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
+                        const StepConstants &constants, double h) {
+    const Rates start = Derivative(v, k, body, loads, constants, h, false);
+    const Rates middle = Derivative(v, Advance(k, start, 0.5 * h), body, loads, constants, h, false);
+    Kinematics out = Advance(k, middle, h);
+    out.attitude.normalize();
+    return out;
+}
+
+// One semi-implicit Euler sub-step of length h from k with the contact
+// loads, whose limits take a sub-step of length lawSubstep: the rates move
+// first, the pose with the new rates.
+Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
+                          const StepConstants &constants, double h, double lawSubstep) {
+    const Rates r = Derivative(v, k, body, loads, constants, lawSubstep, true);
+    Kinematics out;
+    out.vel = k.vel + r.acc * h;
+    out.pos = k.pos + out.vel * h;
+    out.omega = k.omega + r.omegaDot * h;
+    // Turned with the new rates; to first order in the small angle of a sub-step.
+    const Vec3 halfTurn = out.omega * (-0.5 * h);
+    out.attitude = k.attitude * Quat(1.0, halfTurn.x(), halfTurn.y(), halfTurn.z());
+    out.attitude.normalize();
+    return out;
+}
+
 }  // namespace
 
 int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
@@ -100,35 +127,12 @@ int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
     return needed < kMaxContactSubsteps ? static_cast<int>(needed) : kMaxContactSubsteps + 1;
 }
 
-Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                        double mass, double h) {
-    const StepConstants constants = ConstantsOf(v, mass);
-    const Rates start = Derivative(v, k, body, loads, constants, h, false);
-    const Rates middle = Derivative(v, Advance(k, start, 0.5 * h), body, loads, constants, h, false);
-    Kinematics out = Advance(k, middle, h);
-    out.attitude.normalize();
-    return out;
-}
-
-Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                          double mass, double h, double lawSubstep) {
-    const Rates r = Derivative(v, k, body, loads, ConstantsOf(v, mass), lawSubstep, true);
-    Kinematics out;
-    out.vel = k.vel + r.acc * h;
-    out.pos = k.pos + out.vel * h;
-    out.omega = k.omega + r.omegaDot * h;
-    // Turned with the new rates; to first order in the small angle of a sub-step.
-    const Vec3 halfTurn = out.omega * (-0.5 * h);
-    out.attitude = k.attitude * Quat(1.0, halfTurn.x(), halfTurn.y(), halfTurn.z());
-    out.attitude.normalize();
-    return out;
-}
-
 bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt) {
     const double mass = v.Mass();
+    const StepConstants constants = ConstantsOf(v, mass);
     const Kinematics start = v.State();
     if (!v.groundContact) {
-        const Kinematics free = MidpointStep(v, start, body, loads, mass, dt);
+        const Kinematics free = MidpointStep(v, start, body, loads, constants, dt);
         if (!PointBelowSurface(v, free, body)) {
             v.SetState(free);
             return true;
@@ -146,7 +150,7 @@ bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
     // at most 10 degrees of turn) are the host's, over its sub-step.
     const double hostSubstep = dt / kContactSubsteps;
     Kinematics k = v.State();
-    for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, mass, h, hostSubstep);
+    for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, constants, h, hostSubstep);
     v.SetState(k);
     return needed <= kMaxContactSubsteps;
 }

@@ -32,12 +32,4 @@ int ContactSubsteps(const VesselDefinition &def, double mass, double dt);
 // that its contact may not be stable.
 bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt);
 
-// One free-flight step of length h from k.
-Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                        double mass, double h);
-// One sub-step of length h from k with the contact loads, whose limits
-// take the sub-step of length lawSubstep.
-Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
-                          double mass, double h, double lawSubstep);
-
 }  // namespace vtal::sim
