@@ -18,6 +18,7 @@
 #include "sim/run/Flight.h"
 #include "sim/files/Installation.h"
 #include "sim/files/Scenario.h"
+#include "sim/hostapi/SimBackend.h"
 #include "sim/world/World.h"
 
 namespace {
@@ -87,7 +88,7 @@ void BM_DefaultDescentFrames(benchmark::State &state) {
     double wall = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto world = std::make_unique<vtal::sim::World>(scenario, installation, wo);
+        auto world = vtal::sim::MakeWorld(scenario, installation, wo);
         state.ResumeTiming();
         const Clock::time_point start = Clock::now();
         for (long i = 0; i < frames; ++i) world->Step();
@@ -124,7 +125,7 @@ void BM_ManyLanders(benchmark::State &state) {
     double wall = 0.0, cpu = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto world = std::make_unique<vtal::sim::World>(scenario, installation, wo);
+        auto world = vtal::sim::MakeWorld(scenario, installation, wo);
         state.ResumeTiming();
         const Clock::time_point start = Clock::now();
         const std::clock_t cpuStart = std::clock();

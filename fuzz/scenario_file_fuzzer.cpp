@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 #include "sim/files/Scenario.h"
 
 namespace {

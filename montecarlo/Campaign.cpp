@@ -14,9 +14,9 @@
 #include "montecarlo/StartState.h"
 #include "sim/run/Flight.h"
 #include "sim/vessel/FlightState.h"
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 #include "sim/files/Installation.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/SafeFiles.h"
 #include "sim/files/Scenario.h"
 
 namespace vtal::montecarlo {
@@ -29,7 +29,6 @@ static_assert(kDefaultThresholdValues.timeLimit == sim::kDefaultTimeLimit,
               "the timeout is the flight host's limit on a flight");
 
 const char *const kCrashNoticeText = "Crash";  // how the module's crash notice begins
-const double kMaxDt = 1.0;                     // s, as the flight host allows
 
 // The lowest point of the lander below its origin: what it stands on.
 double FeetBelowOrigin(const sim::Vessel &v) {
@@ -42,7 +41,7 @@ double LeastPropellant(const sim::Vessel &v, const sim::CentralBody &body) {
     BoundInput in;
     in.height = sim::Altitude(v, body) - FeetBelowOrigin(v);
     in.sinkSpeed = -sim::VerticalSpeed(v);
-    const double r = v.pos.norm();
+    const double r = v.motion.positionGlobal.norm();
     in.gravity = body.gm / (r * r);
     in.startMass = v.Mass();
     if (const sim::ThrusterGroup *main = v.Group(THGROUP_MAIN)) {
@@ -70,12 +69,14 @@ class RunObserver {
 public:
     explicit RunObserver(RunRecord &record) : r_(record) {}
 
+    // Disperses the focus vessel's start as the world is created.
+    void disperse(sim::Vessel &v, const sim::CentralBody &body) { r_.clamped = ApplyDraw(v, body, r_.draw); }
+
     void start(sim::World &world, const std::string &scenarioPath) {
         sim::Vessel &v = *world.Focus();
-        r_.clamped = ApplyDraw(v, world.Body(), r_.draw);
         r_.start = ReadStart(v, world.Body());
         r_.propellantBound = LeastPropellant(v, world.Body());
-        startPos_ = v.pos;
+        startPos_ = v.motion.positionGlobal;
         tank_ = MainTank(v);
         startPropellant_ = tank_ ? tank_->mass : 0.0;
         focus_ = v.name;
@@ -97,7 +98,7 @@ public:
         r_.touchdownPitch = t.pitchDeg;
         r_.touchdownBank = t.bankDeg;
         r_.touchdownTilt = Tilt(v);
-        r_.drift = SurfaceDistance(startPos_, v.pos, world.Body().radius);
+        r_.drift = SurfaceDistance(startPos_, v.motion.positionGlobal, world.Body().radius);
         r_.propellantUsed = startPropellant_ - (tank_ ? tank_->mass : 0.0);
     }
 
@@ -183,8 +184,7 @@ std::vector<RunRecord> FlyInChildren(const CampaignSetup &setup, const std::vect
 CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     if (options.runs < 1) throw sim::InputError("--runs must be at least 1");
     if (options.jobs < 0) throw sim::InputError("--jobs must be at least 1");
-    if (!std::isfinite(options.dt) || options.dt <= 0.0 || options.dt > kMaxDt)
-        throw sim::InputError("--dt must be a number of seconds above 0 and at most 1");
+    sim::CheckFrameLength(options.dt);
     sim::FrameCount(sim::kDefaultTimeLimit, options.dt);  // every run may fly to the time limit
     CampaignSetup setup;
     setup.options = options;
@@ -196,6 +196,13 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     setup.scenarioText = sim::ReadInputFile(setup.scenarioPath);
     const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
     if (scenario.vessels.empty()) throw sim::InputError(sim::At(setup.scenarioPath, 0, "the scenario holds no vessel"));
+    // The vessel the host gives the focus: the scenario's, else the first.
+    setup.focusName = scenario.vessels.front().name;
+    for (const sim::VesselBlock &block : scenario.vessels)
+        if (block.name == scenario.focus) {
+            setup.focusName = block.name;
+            break;
+        }
     for (const sim::VesselBlock &block : scenario.vessels) {
         const sim::VesselClass vc = installation.FindClass(block.className);
         if (vc.module.empty()) continue;
@@ -222,9 +229,16 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     o.progress = false;
     o.out = &discarded;
     o.err = &discarded;
-    o.onStart = [&](sim::World &world) { observer.start(world, scenarioPath); };
-    o.onFrame = [&](sim::World &world) { observer.frame(world); };
-    const sim::RunResult result = sim::Fly(o);
+    o.adjustStart = [&](sim::Vessel &v, const sim::CentralBody &body) {
+        if (v.name == setup.focusName) observer.disperse(v, body);
+    };
+    sim::Flight flight(o);
+    observer.start(flight.GetWorld(), scenarioPath);
+    while (flight.Continues()) {
+        flight.Step();
+        observer.frame(flight.GetWorld());
+    }
+    const sim::RunResult result = flight.Finish();
     observer.finish(result, setup.options.thresholds);
     return record;
 }

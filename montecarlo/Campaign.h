@@ -37,6 +37,7 @@ struct CampaignSetup {
     std::string scenarioPath;  // resolved scenario file
     std::string scenarioText;  // its contents, flown by every run
     std::vector<std::string> modulePaths;  // the module libraries its vessels load
+    std::string focusName;     // the vessel whose start is dispersed
 };
 
 // Reads and checks the installation and the scenario; throws sim::InputError.

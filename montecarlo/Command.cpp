@@ -15,9 +15,9 @@
 #include "montecarlo/Campaign.h"
 #include "montecarlo/Progress.h"
 #include "montecarlo/Report.h"
-#include "sim/files/InputError.h"
-#include "sim/files/Outputs.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/run/Outputs.h"
+#include "sim/base/SafeFiles.h"
 
 namespace vtal::montecarlo {
 

@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "montecarlo/Random.h"
-#include "sim/files/InputError.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/base/SafeFiles.h"
 
 namespace vtal::montecarlo {
 
@@ -53,15 +53,11 @@ std::vector<std::string> SplitFields(const std::string &text, char separator) {
 // A whole field as a finite number, or an error that quotes it.
 double ParseNumber(const std::string &field, const std::string &text) {
     const std::string where = "bad dispersion " + Quoted(text) + ": " + Quoted(field);
-    const char *begin = field.c_str();
-    char *end = nullptr;
-    errno = 0;
-    const double value = std::strtod(begin, &end);
-    if (field.empty() || end == begin || *end != '\0')
-        throw DispersionError(where + " is not a number");
-    if (!std::isfinite(value)) throw DispersionError(where + " must be a finite number");
-    if (errno == ERANGE) throw DispersionError(where + " is out of range");
-    return value;
+    const sim::NumberWord word = sim::ReadNumberWord(field);
+    if (word.kind == sim::NumberKind::NotNumber) throw DispersionError(where + " is not a number");
+    if (!word.Finite()) throw DispersionError(where + " must be a finite number");
+    if (word.underflow) throw DispersionError(where + " is out of range");
+    return word.value;
 }
 
 void CheckDistribution(const Distribution &d, const std::string &where) {

@@ -9,8 +9,8 @@
 #include <functional>
 
 #include "montecarlo/Statistics.h"
-#include "sim/files/Outputs.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/run/Outputs.h"
+#include "sim/base/SafeFiles.h"
 
 namespace vtal::montecarlo {
 

@@ -48,7 +48,7 @@ sim::Quat AttitudeFrom(const sim::HorizonFrame &h, double heading, double pitch,
 
 sim::Tank *MainTank(const sim::Vessel &v) {
     sim::Tank *main = nullptr;
-    for (const auto &t : v.tanks)
+    for (const auto &t : v.actuators.tanks)
         if (!main || t->maxMass > main->maxMass) main = t.get();
     return main;
 }
@@ -59,7 +59,7 @@ double Tilt(const sim::Vessel &v) {
 
 unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &draw) {
     unsigned clamped = 0;
-    const sim::HorizonFrame h = sim::HorizonAt(v.pos);
+    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal);
 
     // Attitude first, from the angles at the scenario's position.
     const double heading = sim::Heading(v) + At(draw, Quantity::Heading) * kRadPerDeg;
@@ -69,7 +69,7 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
         clamped |= Bit(Quantity::Pitch);
     }
     const double bank = sim::Bank(v) + At(draw, Quantity::Bank) * kRadPerDeg;
-    v.attitude = AttitudeFrom(h, heading, pitchDeg * kRadPerDeg, bank);
+    v.motion.attitude = AttitudeFrom(h, heading, pitchDeg * kRadPerDeg, bank);
 
     // Velocity over the turning ground: the sink rate is offset, the
     // horizontal velocity drawn is added.
@@ -88,16 +88,16 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
         altitude = kMinStartAltitude;
         clamped |= Bit(Quantity::Altitude);
     }
-    v.pos = h.up * (body.radius + altitude);
-    v.vel = body.SurfaceVelocity(v.pos) + newGround;
+    v.motion.positionGlobal = h.up * (body.radius + altitude);
+    v.motion.velocityGlobal = body.SurfaceVelocity(v.motion.positionGlobal) + newGround;
 
     // Rates stay within what a scenario may hold.
     const Quantity rates[3] = {Quantity::PitchRate, Quantity::YawRate, Quantity::BankRate};
     for (int axis = 0; axis < 3; ++axis) {
-        const double deg = v.omega[axis] / kRadPerDeg + At(draw, rates[axis]);
+        const double deg = v.motion.bodyRates[axis] / kRadPerDeg + At(draw, rates[axis]);
         const double kept = std::clamp(deg, -sim::kMaxBodyRate, sim::kMaxBodyRate);
         if (kept != deg) clamped |= Bit(rates[axis]);
-        v.omega[axis] = kept * kRadPerDeg;
+        v.motion.bodyRates[axis] = kept * kRadPerDeg;
     }
 
     if (sim::Tank *tank = MainTank(v)) {
@@ -112,7 +112,7 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
 StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body) {
     StartValues s{};
     auto set = [&s](Quantity q, double value) { s[static_cast<int>(q)] = value; };
-    const sim::HorizonFrame h = sim::HorizonAt(v.pos);
+    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal);
     const Vec3 ground = sim::GroundVelocity(v, body);
     const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
     set(Quantity::Altitude, sim::Altitude(v, body));
@@ -124,9 +124,9 @@ StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body) {
     set(Quantity::Pitch, sim::Pitch(v) / kRadPerDeg);
     set(Quantity::Bank, sim::Bank(v) / kRadPerDeg);
     set(Quantity::Heading, sim::Heading(v) / kRadPerDeg);
-    set(Quantity::PitchRate, v.omega.x() / kRadPerDeg);
-    set(Quantity::YawRate, v.omega.y() / kRadPerDeg);
-    set(Quantity::BankRate, v.omega.z() / kRadPerDeg);
+    set(Quantity::PitchRate, v.motion.bodyRates.x() / kRadPerDeg);
+    set(Quantity::YawRate, v.motion.bodyRates.y() / kRadPerDeg);
+    set(Quantity::BankRate, v.motion.bodyRates.z() / kRadPerDeg);
     const sim::Tank *tank = MainTank(v);
     set(Quantity::Propellant, tank ? tank->mass : 0.0);
     return s;

@@ -5,7 +5,7 @@
 
 #include "montecarlo/Dispersion.h"
 #include "montecarlo/RunRecord.h"
-#include "sim/world/CentralBody.h"
+#include "sim/base/CentralBody.h"
 #include "sim/vessel/Vessel.h"
 
 namespace vtal::montecarlo {

@@ -8,7 +8,7 @@
 
 #include "montecarlo/Command.h"
 #include "sim/run/Flight.h"
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 namespace vtal::app {
 namespace {

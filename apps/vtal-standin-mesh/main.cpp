@@ -10,10 +10,11 @@
 #include <set>
 #include <string>
 
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 #include "sim/files/Installation.h"
 #include "sim/files/Scenario.h"
 #include "sim/view/StandInModel.h"
+#include "sim/hostapi/SimBackend.h"
 #include "sim/world/World.h"
 
 namespace fs = std::filesystem;
@@ -43,11 +44,12 @@ int main(int argc, char **argv) {
         const Installation installation(argv[1]);
         const std::string path = argc == 3 ? installation.ScenarioPath(argv[2]) : installation.DefaultScenario();
         WorldOptions options;
-        World world(ReadScenarioFile(path), installation, options);
+        const auto owned = MakeWorld(ReadScenarioFile(path), installation, options);
+        World &world = *owned;
         std::set<std::string> written;
         for (const auto &v : world.Vessels()) {
-            if (!v->object || v->meshes.empty() || v->meshes.front().name.empty()) continue;
-            const fs::path file = fs::path(installation.Root()) / "Meshes" / (v->meshes.front().name + ".msh");
+            if (!v->object || v->def.meshes.empty() || v->def.meshes.front().name.empty()) continue;
+            const fs::path file = fs::path(installation.Root()) / "Meshes" / (v->def.meshes.front().name + ".msh");
             if (!written.insert(file.string()).second) continue;
             WriteMesh(file, ToMeshFile(BuildStandInModel(*v)));
             std::cout << "stand-in mesh of " << v->className << ": " << file.string() << "\n";

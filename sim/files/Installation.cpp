@@ -9,8 +9,8 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "sim/files/InputError.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/base/SafeFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -65,12 +65,9 @@ std::string ModuleName(const std::string &value, const std::string &file, int li
 }
 
 double ConfigNumber(const std::string &value, const std::string &file, int line, const std::string &key) {
-    const char *begin = value.c_str();
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(begin, &end);
-    while (end && (*end == ' ' || *end == '\t')) ++end;
-    if (end == begin || *end != '\0' || !std::isfinite(v) || v < 0.0)
+    const NumberWord word = ReadNumberWord(value, true);
+    const double v = word.value;
+    if (!word.Finite() || v < 0.0)
         throw InputError(At(file, line, key + ": " + Quote(value) + " is not a non-negative number"));
     return v;
 }

@@ -9,7 +9,7 @@
 #include <strings.h>
 
 #include "host/OrbiterAPI.h"
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 namespace vtal::sim {
 namespace {
@@ -36,10 +36,10 @@ const int kLetterCodes[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x
 double ParseTime(const std::string &text, const std::function<InputError(const std::string &)> &bad) {
     const std::string t = Trim(text);
     if (t.empty()) throw bad("a time is missing");
-    const char *begin = t.c_str();
-    char *end = nullptr;
-    const double out = std::strtod(begin, &end);
-    if (end == begin || *end != '\0' || std::isnan(out)) throw bad(Quote(t) + " is not a time in seconds");
+    const NumberWord word = ReadNumberWord(t);
+    if (word.kind == NumberKind::NotNumber || word.kind == NumberKind::NaN)
+        throw bad(Quote(t) + " is not a time in seconds");
+    const double out = word.value;
     if (out < 0.0) throw bad("the time " + Quote(t) + " is negative; times count from 0 s at the start of the run");
     if (!std::isfinite(out)) throw bad("the time " + Quote(t) + " is beyond the range of numbers");
     return out;

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <strings.h>
 
-#include "sim/files/InputError.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/base/SafeFiles.h"
 
 namespace vtal::sim {
 namespace {
@@ -117,9 +117,9 @@ private:
         std::istringstream in(Rest(l.text));
         std::string kind, value;
         in >> kind >> value;
-        double date = 0.0;
-        if (!ParseFiniteNumber(value, date))
-            throw InputError(At(path_, l.number, "Date: " + Quote(value) + " is not a number"));
+        const NumberWord word = ReadNumberWord(value);
+        if (!word.FiniteInRange()) throw InputError(At(path_, l.number, "Date: " + Quote(value) + " is not a number"));
+        const double date = word.value;
         if (Is(kind, "MJD")) {
             scn_.mjd = date;
         } else if (Is(kind, "JD")) {
@@ -228,8 +228,8 @@ private:
         if (st.kind == StandardStatus::Kind::Landed && st.hasAlt) {
             if (const CentralBody *body = FindBody(st.body)) checkDistance("ALT", body->radius + st.alt);
         }
-        if (st.hasVrot && !(st.vrot.cwiseAbs().maxCoeff() <= kMaxBodyRate))
-            refuse("VROT", "a rate of " + Plain(st.vrot.cwiseAbs().maxCoeff()) + " deg/s about an axis; at most " +
+        if (st.hasVrot && !(st.vrotDegPerSecond.cwiseAbs().maxCoeff() <= kMaxBodyRate))
+            refuse("VROT", "a rate of " + Plain(st.vrotDegPerSecond.cwiseAbs().maxCoeff()) + " deg/s about an axis; at most " +
                                Plain(kMaxBodyRate) + " deg/s is accepted");
     }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/world/CentralBody.h"
-#include "sim/files/StandardState.h"
+#include "sim/base/CentralBody.h"
+#include "sim/vessel/VesselStatus.h"
 
 namespace vtal::sim {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "sim/vessel/Contact.h"
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/world/World.h"
 
@@ -18,7 +18,7 @@ Vessel &Self(OBJHANDLE h) { return *VesselOf(h); }
 
 // Inside a post-step the host answers position, velocity, attitude and rates
 // from the state before the step.
-Kinematics Seen(const World &world, const Vessel &v) { return world.InPostStep() ? v.before : v.State(); }
+Kinematics Seen(const World &world, const Vessel &v) { return world.InPostStep() ? v.motionBefore : v.motion; }
 
 // Stream handles only identify a stream; the host never reads through them.
 PSTREAM_HANDLE StreamHandle(std::size_t count) {
@@ -38,24 +38,20 @@ bool SimBackend::Finite(const char *call, const VECTOR3 &v) {
 }
 
 Thruster *SimBackend::ThrusterOf(Vessel &v, THRUSTER_HANDLE h, const char *call) {
-    for (const auto &t : v.thrusters)
+    for (const auto &t : v.actuators.thrusters)
         if (t.get() == h) return t.get();
     world_.WarnOnce(std::string(call) + " was handed a thruster handle of no thruster of the vessel; ignored");
     return nullptr;
 }
 
 Tank *SimBackend::TankOf(Vessel &v, PROPELLANT_HANDLE h, const char *call) {
-    for (const auto &t : v.tanks)
+    for (const auto &t : v.actuators.tanks)
         if (t.get() == h) return t.get();
     if (h) world_.WarnOnce(std::string(call) + " was handed a propellant handle of no tank of the vessel; ignored");
     return nullptr;
 }
 
-Annotation *SimBackend::AnnotationOf(NOTEHANDLE h) {
-    for (const auto &a : world_.annotations_)
-        if (a.get() == h && !a->deleted) return a.get();
-    return nullptr;
-}
+Annotation *SimBackend::AnnotationOf(NOTEHANDLE h) { return world_.Notes().Find(h); }
 
 // ----- definition
 void SimBackend::SetCW(OBJHANDLE self, double zPos, double zNeg, double x, double y) {
@@ -108,12 +104,12 @@ UINT SimBackend::AddMesh(OBJHANDLE self, const char *name, const VECTOR3 *ofs) {
     MeshRecord m;
     m.name = name ? name : "";
     if (ofs && Finite("AddMesh", *ofs)) m.offset = ToVec(*ofs);
-    v.meshes.push_back(m);
-    return static_cast<UINT>(v.meshes.size() - 1);
+    v.def.meshes.push_back(m);
+    return static_cast<UINT>(v.def.meshes.size() - 1);
 }
 void SimBackend::SetMeshVisibilityMode(OBJHANDLE self, UINT idx, WORD mode) {
     Vessel &v = Self(self);
-    if (idx < v.meshes.size()) v.meshes[idx].visibility = mode;
+    if (idx < v.def.meshes.size()) v.def.meshes[idx].visibility = mode;
 }
 void SimBackend::SetCameraOffset(OBJHANDLE self, const VECTOR3 &co) {
     if (Finite("SetCameraOffset", co)) Self(self).def.cameraOffset = ToVec(co);
@@ -127,7 +123,7 @@ void SimBackend::SetTouchdownPoints(OBJHANDLE self, const VECTOR3 &p1, const VEC
         world_.WarnOnce("SetTouchdownPoints: the three points span no plane; ignored");
         return;
     }
-    v.touchdownPointsChanged = true;
+    v.contact.touchdownPointsChanged = true;
 }
 PROPELLANT_HANDLE SimBackend::CreatePropellantResource(OBJHANDLE self, double maxmass, double mass,
                                                        double efficiency) {
@@ -137,8 +133,8 @@ PROPELLANT_HANDLE SimBackend::CreatePropellantResource(OBJHANDLE self, double ma
     tank->maxMass = std::isfinite(maxmass) ? std::max(0.0, maxmass) : 0.0;
     tank->mass = (!std::isfinite(mass) || mass < 0.0) ? tank->maxMass : std::min(mass, tank->maxMass);
     tank->efficiency = std::isfinite(efficiency) && efficiency > 0.0 ? efficiency : 1.0;
-    v.tanks.push_back(std::move(tank));
-    return v.tanks.back().get();
+    v.actuators.tanks.push_back(std::move(tank));
+    return v.actuators.tanks.back().get();
 }
 THRUSTER_HANDLE SimBackend::CreateThruster(OBJHANDLE self, const VECTOR3 &pos, const VECTOR3 &dir, double maxth0,
                                            PROPELLANT_HANDLE hp, double isp0, double ispRef, double pRef) {
@@ -152,8 +148,8 @@ THRUSTER_HANDLE SimBackend::CreateThruster(OBJHANDLE self, const VECTOR3 &pos, c
     t->isp0 = std::isfinite(isp0) ? std::max(0.0, isp0) : 0.0;
     t->ispRef = std::isfinite(ispRef) ? std::max(0.0, ispRef) : 0.0;
     t->pRef = std::isfinite(pRef) ? pRef : 101.4e3;
-    v.thrusters.push_back(std::move(t));
-    return v.thrusters.back().get();
+    v.actuators.thrusters.push_back(std::move(t));
+    return v.actuators.thrusters.back().get();
 }
 THGROUP_HANDLE SimBackend::CreateThrusterGroup(OBJHANDLE self, THRUSTER_HANDLE *th, int nth, THGROUP_TYPE type) {
     Vessel &v = Self(self);
@@ -163,9 +159,9 @@ THGROUP_HANDLE SimBackend::CreateThrusterGroup(OBJHANDLE self, THRUSTER_HANDLE *
         if (Thruster *t = ThrusterOf(v, th[i], "CreateThrusterGroup")) g->members.push_back(t);
     g->largestMoment = LargestMoment(*g);
     ThrusterGroup *raw = g.get();
-    v.groups.push_back(std::move(g));
+    v.actuators.groups.push_back(std::move(g));
     // One group per type, as in the host: a later definition replaces the earlier.
-    if (type >= 0 && type < kGroupTypes) v.groupByType[type] = raw;
+    if (type >= 0 && type < kGroupTypes) v.actuators.groupByType[type] = raw;
     return raw;
 }
 UINT SimBackend::AddExhaust(OBJHANDLE self, THRUSTER_HANDLE th, double lscale, double wscale, const VECTOR3 *pos,
@@ -185,8 +181,8 @@ UINT SimBackend::AddExhaust(OBJHANDLE self, THRUSTER_HANDLE th, double lscale, d
         e.pos = e.thruster->pos;
         e.dir = -e.thruster->dir;
     }
-    v.exhausts.push_back(e);
-    return static_cast<UINT>(v.exhausts.size() - 1);
+    v.def.exhausts.push_back(e);
+    return static_cast<UINT>(v.def.exhausts.size() - 1);
 }
 PSTREAM_HANDLE SimBackend::AddExhaustStream(OBJHANDLE self, THRUSTER_HANDLE th, const VECTOR3 &pos,
                                             PARTICLESTREAMSPEC *pss) {
@@ -196,29 +192,29 @@ PSTREAM_HANDLE SimBackend::AddExhaustStream(OBJHANDLE self, THRUSTER_HANDLE th, 
     s.pos = ToVec(pos);
     if (pss) s.spec = *pss;
     s.createdAt = world_.SimTime();
-    v.streams.push_back(s);
-    return StreamHandle(v.streams.size());
+    v.def.streams.push_back(s);
+    return StreamHandle(v.def.streams.size());
 }
 PSTREAM_HANDLE SimBackend::AddReentryStream(OBJHANDLE self, PARTICLESTREAMSPEC *pss) {
     Vessel &v = Self(self);
     StreamRecord s;
     if (pss) s.spec = *pss;
     s.createdAt = world_.SimTime();
-    v.streams.push_back(s);
-    return StreamHandle(v.streams.size());
+    v.def.streams.push_back(s);
+    return StreamHandle(v.def.streams.size());
 }
 UINT SimBackend::CreateAnimation(OBJHANDLE self, double initialState) {
     Vessel &v = Self(self);
     Animation a;
     a.initialState = a.state = std::isfinite(initialState) ? initialState : 0.0;
-    v.animations.push_back(a);
-    return static_cast<UINT>(v.animations.size() - 1);
+    v.actuators.animations.push_back(a);
+    return static_cast<UINT>(v.actuators.animations.size() - 1);
 }
 ANIMATIONCOMPONENT_HANDLE SimBackend::AddAnimationComponent(OBJHANDLE self, UINT anim, double state0,
                                                             double state1, MGROUP_TRANSFORM *trans,
                                                             ANIMATIONCOMPONENT_HANDLE parent) {
     Vessel &v = Self(self);
-    if (anim >= v.animations.size() || !trans || !std::isfinite(state0) || !std::isfinite(state1)) {
+    if (anim >= v.actuators.animations.size() || !trans || !std::isfinite(state0) || !std::isfinite(state1)) {
         world_.WarnOnce("AddAnimationComponent: no such animation, no transform or a range that is not a number; ignored");
         return nullptr;
     }
@@ -227,28 +223,28 @@ ANIMATIONCOMPONENT_HANDLE SimBackend::AddAnimationComponent(OBJHANDLE self, UINT
     c->state0 = state0;
     c->state1 = state1;
     c->transform = trans;
-    for (const auto &other : v.components)
+    for (const auto &other : v.actuators.components)
         if (other.get() == parent) c->parent = other.get();
     if (parent && !c->parent) world_.WarnOnce("AddAnimationComponent: unknown parent component; added without parent");
-    v.animations[anim].components.push_back(c.get());
-    v.components.push_back(std::move(c));
-    return v.components.back().get();
+    v.actuators.animations[anim].components.push_back(c.get());
+    v.actuators.components.push_back(std::move(c));
+    return v.actuators.components.back().get();
 }
 
 // ----- flight state
 // Surface quantities are those the host computed at the end of the last step.
 double SimBackend::GetAltitude(OBJHANDLE self) { return Self(self).surface.altitude; }
-double SimBackend::GetAirspeed(OBJHANDLE self) { return Self(self).surface.shipAirspeed.norm(); }
+double SimBackend::GetAirspeed(OBJHANDLE self) { return Self(self).surface.airspeedVessel.norm(); }
 double SimBackend::GetMass(OBJHANDLE self) { return Self(self).Mass(); }
-double SimBackend::GetPitch(OBJHANDLE self) { return Self(self).surface.pitch; }
-double SimBackend::GetBank(OBJHANDLE self) { return Self(self).surface.bank; }
-void SimBackend::GetAngularVel(OBJHANDLE self, VECTOR3 &avel) { avel = ToVector3(Seen(world_, Self(self)).omega); }
+double SimBackend::GetPitch(OBJHANDLE self) { return Self(self).surface.pitchRad; }
+double SimBackend::GetBank(OBJHANDLE self) { return Self(self).surface.bankRad; }
+void SimBackend::GetAngularVel(OBJHANDLE self, VECTOR3 &avel) { avel = ToVector3(Seen(world_, Self(self)).bodyRates); }
 bool SimBackend::GetShipAirspeedVector(OBJHANDLE self, VECTOR3 &v) {
-    v = ToVector3(Self(self).surface.shipAirspeed);
+    v = ToVector3(Self(self).surface.airspeedVessel);
     return true;
 }
 bool SimBackend::GetHorizonAirspeedVector(OBJHANDLE self, VECTOR3 &v) {
-    v = ToVector3(Self(self).surface.horizonAirspeed);
+    v = ToVector3(Self(self).surface.airspeedHorizon);
     return true;
 }
 // Gravity of the body alone (the host adds the Sun's and the planets'), at
@@ -256,11 +252,11 @@ bool SimBackend::GetHorizonAirspeedVector(OBJHANDLE self, VECTOR3 &v) {
 bool SimBackend::GetWeightVector(OBJHANDLE self, VECTOR3 &g) {
     const Vessel &v = Self(self);
     const Kinematics k = Seen(world_, v);
-    g = ToVector3(k.attitude.conjugate() * GravityForce(k.pos, v.Mass(), world_.Body()));
+    g = ToVector3(k.attitude.conjugate() * GravityForce(k.positionGlobal, v.Mass(), world_.Body()));
     return true;
 }
 double SimBackend::GetThrusterGroupLevel(OBJHANDLE self, THGROUP_TYPE type) { return GroupLevel(Self(self).Group(type)); }
-bool SimBackend::GroundContact(OBJHANDLE self) { return Self(self).groundContact; }
+bool SimBackend::GroundContact(OBJHANDLE self) { return Self(self).contact.groundContact; }
 
 // ----- commands
 void SimBackend::SetThrusterLevel(OBJHANDLE self, THRUSTER_HANDLE th, double level) {
@@ -282,15 +278,15 @@ void SimBackend::SetPropellantMass(OBJHANDLE self, PROPELLANT_HANDLE ph, double 
 }
 bool SimBackend::SetAnimation(OBJHANDLE self, UINT anim, double state) {
     Vessel &v = Self(self);
-    if (anim >= v.animations.size() || !Finite("SetAnimation", state)) return false;
-    v.animations[anim].state = state;
+    if (anim >= v.actuators.animations.size() || !Finite("SetAnimation", state)) return false;
+    v.actuators.animations[anim].state = state;
     return true;
 }
 
 // ----- frames and scenario
 void SimBackend::Local2Global(OBJHANDLE self, const VECTOR3 &local, VECTOR3 &global) {
     const Kinematics k = Seen(world_, Self(self));
-    global = ToVector3(k.pos + k.attitude * ToVec(local));
+    global = ToVector3(k.positionGlobal + k.attitude * ToVec(local));
 }
 void SimBackend::ParseScenarioLineEx(OBJHANDLE self, char *line, void *status) {
     if (!line) return;
@@ -311,38 +307,32 @@ void SimBackend::ParseScenarioLineEx(OBJHANDLE self, char *line, void *status) {
 void SimBackend::SaveStandardState(OBJHANDLE self, FILEHANDLE scn) {
     auto *writer = static_cast<ScenarioWriter *>(scn);
     if (!writer || writer->moduleLinesOnly) return;
-    WriteStandardLines(world_, Self(self), writer->text);
+    WriteStandardLines(Self(self), world_.Body(), writer->precise, writer->text);
 }
 void SimBackend::DrawStandardHUD(OBJHANDLE self, int, const HUDPAINTSPEC *hps, HDC hdc) {
     if (!hdc || !hps) return;
-    const Vessel &v = Self(self);
-    char text[128];
-    std::snprintf(text, sizeof text, "ALT %8.1f m   V/S %+7.2f m/s   HDG %05.1f", Altitude(v, world_.Body()),
-                  VerticalSpeed(v), Heading(v) / kRadPerDeg);
-    const COLORREF previous = hdc->color;
-    hdc->runs.push_back({hps->W / 2 - 200, 10, 0x0000FFFF, text});  // the host's own readout, yellow
-    hdc->color = previous;
+    PaintStandardHud(Self(self), world_.Body(), *hps, *hdc);
 }
 
 // ----- oapi...
 BOOL SimBackend::GetHeading(OBJHANDLE obj, double *heading) {
     if (!heading || !world_.IsVessel(obj)) return FALSE;
-    *heading = Self(obj).surface.heading;
+    *heading = Self(obj).surface.headingRad;
     return TRUE;
 }
 double SimBackend::GetSimTime() { return world_.SimTime(); }
 SURFHANDLE SimBackend::RegisterExhaustTexture(const char *name) {
-    world_.textures_.push_back(std::make_unique<std::string>(name ? name : ""));
-    return world_.textures_.back().get();
+    textures_.push_back(std::make_unique<std::string>(name ? name : ""));
+    return textures_.back().get();
 }
-DWORD SimBackend::GetVesselCount() { return static_cast<DWORD>(world_.vessels_.size()); }
+DWORD SimBackend::GetVesselCount() { return static_cast<DWORD>(world_.Vessels().size()); }
 OBJHANDLE SimBackend::GetVesselByIndex(int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= world_.vessels_.size()) return nullptr;
-    return HandleOf(world_.vessels_[static_cast<std::size_t>(index)].get());
+    if (index < 0 || static_cast<std::size_t>(index) >= world_.Vessels().size()) return nullptr;
+    return HandleOf(world_.Vessels()[static_cast<std::size_t>(index)].get());
 }
 void SimBackend::GetGlobalPos(OBJHANDLE obj, VECTOR3 *pos) {
     if (!pos) return;
-    *pos = world_.IsVessel(obj) ? ToVector3(Seen(world_, Self(obj)).pos) : _V(0.0, 0.0, 0.0);
+    *pos = world_.IsVessel(obj) ? ToVector3(Seen(world_, Self(obj)).positionGlobal) : _V(0.0, 0.0, 0.0);
 }
 double SimBackend::GetSize(OBJHANDLE obj) { return world_.IsVessel(obj) ? Self(obj).def.size : 0.0; }
 double SimBackend::GetFuelMass(OBJHANDLE obj) { return world_.IsVessel(obj) ? Self(obj).PropellantMass() : 0.0; }
@@ -374,13 +364,9 @@ bool SimBackend::ReadScenarioNextline(FILEHANDLE scn, char *&line) {
     return true;
 }
 NOTEHANDLE SimBackend::CreateAnnotation(bool exclusive, double size, const VECTOR3 &col) {
-    auto a = std::make_unique<Annotation>();
-    a->exclusive = exclusive;
-    a->size = std::isfinite(size) ? size : 1.0;
-    if (Finite("oapiCreateAnnotation", col)) a->colour = ToVec(col);
-    a->createdAt = world_.SimTime();
-    world_.annotations_.push_back(std::move(a));
-    return world_.annotations_.back().get();
+    Annotation &a = world_.Notes().Create(exclusive, std::isfinite(size) ? size : 1.0, world_.SimTime());
+    if (Finite("oapiCreateAnnotation", col)) a.colour = ToVec(col);
+    return &a;
 }
 void SimBackend::AnnotationSetPos(NOTEHANDLE note, double x1, double y1, double x2, double y2) {
     Annotation *a = AnnotationOf(note);
@@ -392,23 +378,12 @@ void SimBackend::AnnotationSetPos(NOTEHANDLE note, double x1, double y1, double 
 void SimBackend::AnnotationSetText(NOTEHANDLE note, const char *text) {
     Annotation *a = AnnotationOf(note);
     if (!a) return;
-    a->text = text ? text : "";
-    if (world_.options_.log) {
-        char when[48];
-        std::snprintf(when, sizeof when, "[t=%9.3f s] ", world_.SimTime());
-        *world_.options_.log << when << "annotation: " << a->text << "\n";
-    }
+    world_.Notes().SetText(*a, text ? text : "", world_.SimTime());
 }
 bool SimBackend::DelAnnotation(NOTEHANDLE note) {
     Annotation *a = AnnotationOf(note);
     if (!a) return false;
-    a->deleted = true;
-    a->deletedAt = world_.SimTime();
-    if (world_.options_.log) {
-        char when[48];
-        std::snprintf(when, sizeof when, "[t=%9.3f s] ", world_.SimTime());
-        *world_.options_.log << when << "annotation removed: " << a->text << "\n";
-    }
+    world_.Notes().Delete(*a, world_.SimTime());
     return true;
 }
 void SimBackend::InitLib(HINSTANCE) { ++initLibCalls_; }
@@ -424,6 +399,12 @@ BOOL SimBackend::HudTextOut(HDC hdc, int x, int y, const char *text, int length)
     const std::size_t n = strnlen(text, static_cast<std::size_t>(length));
     hdc->runs.push_back({x, y, hdc->color, std::string(text, n)});
     return TRUE;
+}
+
+std::unique_ptr<World> MakeWorld(const Scenario &scenario, const Installation &installation,
+                                 const WorldOptions &options) {
+    return std::make_unique<World>(scenario, installation, options,
+                                   [](World &world) { return std::make_unique<SimBackend>(world); });
 }
 
 }  // namespace vtal::sim

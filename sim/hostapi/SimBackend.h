@@ -2,12 +2,12 @@
 // lands here and acts on the world.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hostlib/Backend.h"
-#include "sim/files/Scenario.h"
-#include "sim/files/StandardState.h"
+#include "sim/world/World.h"
 
 namespace vtal::sim {
 
@@ -16,24 +16,6 @@ struct Vessel;
 struct Annotation;
 struct Thruster;
 struct Tank;
-
-// What a module's clbkSaveState writes into: the scenario text of one vessel.
-struct ScenarioWriter {
-    std::string text;
-    bool moduleLinesOnly = false;  // the host's standard lines are left out
-};
-
-// What clbkLoadStateEx reads from: one vessel block, line by line.
-struct ScenarioLineFeed {
-    const std::vector<ScenarioLine> *lines = nullptr;
-    std::size_t next = 0;
-    std::vector<char> buffer;
-};
-
-// The standard lines a vessel's state is saved with.
-void WriteStandardLines(const World &world, const Vessel &v, std::string &out);
-// Applies the standard lines read for a vessel: propellant, levels, modes, position.
-void ApplyStandardStatus(World &world, Vessel &v, const StandardStatus &status);
 
 class SimBackend : public host::Backend {
 public:
@@ -113,6 +95,8 @@ public:
 
     int InitLibCalls() const { return initLibCalls_; }
 
+
+
 private:
     // A number from a module that is not finite is refused with a warning.
     bool Finite(const char *call, double x);
@@ -123,6 +107,11 @@ private:
 
     World &world_;
     int initLibCalls_ = 0;
+    std::vector<std::unique_ptr<std::string>> textures_;  // handles are their addresses
 };
+
+// A world with this host API installed: what a run, a tool or a test flies.
+std::unique_ptr<World> MakeWorld(const Scenario &scenario, const Installation &installation,
+                                 const WorldOptions &options);
 
 }  // namespace vtal::sim

@@ -8,27 +8,26 @@
 #include <memory>
 #include <unistd.h>
 
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 #include "sim/vessel/FlightState.h"
-#include "sim/files/InputError.h"
-#include "sim/files/Outputs.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/run/Outputs.h"
+#include "sim/base/SafeFiles.h"
 #include "sim/files/Scenario.h"
 #include "sim/view/ViewPage.h"
 #include "sim/view/ViewRecorder.h"
+#include "sim/hostapi/SimBackend.h"
 
 namespace fs = std::filesystem;
 
 namespace vtal::sim {
 namespace {
 
-constexpr double kMaxDt = 1.0;              // s; longer steps are refused
 constexpr double kProgressInterval = 0.2;   // s of wall time between progress updates
 constexpr double kTimeTolerance = 1e-9;     // s
 
 void CheckOptions(const RunOptions &o) {
-    if (!std::isfinite(o.dt) || o.dt <= 0.0 || o.dt > kMaxDt)
-        throw InputError("--dt must be a number of seconds above 0 and at most 1");
+    CheckFrameLength(o.dt);
     if (!(o.until < 0.0) && !std::isfinite(o.until)) throw InputError("--until must be a finite number of seconds");
     if (!std::isfinite(o.every) || o.every < 0.0) throw InputError("--every must be a number of seconds, 0 or more");
     FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt);
@@ -45,12 +44,12 @@ void CheckOptions(const RunOptions &o) {
 // Why the physics has lost a vessel (a state that is not a number, or
 // turning faster than any scenario may start), or null.
 const char *LostState(const Vessel &v) {
-    if (!v.pos.allFinite()) return "its position is not a number";
-    if (!v.vel.allFinite()) return "its velocity is not a number";
-    if (!v.attitude.coeffs().allFinite()) return "its attitude is not a number";
-    if (!v.omega.allFinite()) return "its body rates are not numbers";
-    if (!(v.omega.cwiseAbs().maxCoeff() <= kMaxBodyRate * kRadPerDeg)) return "it turns faster than the body-rate limit";
-    for (const auto &t : v.tanks)
+    if (!v.motion.positionGlobal.allFinite()) return "its position is not a number";
+    if (!v.motion.velocityGlobal.allFinite()) return "its velocity is not a number";
+    if (!v.motion.attitude.coeffs().allFinite()) return "its attitude is not a number";
+    if (!v.motion.bodyRates.allFinite()) return "its body rates are not numbers";
+    if (!(v.motion.bodyRates.cwiseAbs().maxCoeff() <= kMaxBodyRate * kRadPerDeg)) return "it turns faster than the body-rate limit";
+    for (const auto &t : v.actuators.tanks)
         if (!std::isfinite(t->mass)) return "its propellant mass is not a number";
     return nullptr;
 }
@@ -65,9 +64,9 @@ public:
         for (std::size_t i = 0; i < states_.size(); ++i) {
             const Vessel &v = *vessels[i];
             State &s = states_[i];
-            s.pos = v.pos, s.vel = v.vel, s.omega = v.omega, s.attitude = v.attitude;
-            if (s.tankMass.size() != v.tanks.size()) s.tankMass.resize(v.tanks.size());
-            for (std::size_t k = 0; k < v.tanks.size(); ++k) s.tankMass[k] = v.tanks[k]->mass;
+            s.pos = v.motion.positionGlobal, s.vel = v.motion.velocityGlobal, s.omega = v.motion.bodyRates, s.attitude = v.motion.attitude;
+            if (s.tankMass.size() != v.actuators.tanks.size()) s.tankMass.resize(v.actuators.tanks.size());
+            for (std::size_t k = 0; k < v.actuators.tanks.size(); ++k) s.tankMass[k] = v.actuators.tanks[k]->mass;
         }
         time_ = world.SimTime();
         frames_ = world.Frame();
@@ -76,8 +75,8 @@ public:
         for (std::size_t i = 0; i < states_.size(); ++i) {
             Vessel &v = *world.Vessels()[i];
             const State &s = states_[i];
-            v.pos = s.pos, v.vel = s.vel, v.omega = s.omega, v.attitude = s.attitude;
-            for (std::size_t k = 0; k < v.tanks.size(); ++k) v.tanks[k]->mass = s.tankMass[k];
+            v.motion.positionGlobal = s.pos, v.motion.velocityGlobal = s.vel, v.motion.bodyRates = s.omega, v.motion.attitude = s.attitude;
+            for (std::size_t k = 0; k < v.actuators.tanks.size(); ++k) v.actuators.tanks[k]->mass = s.tankMass[k];
         }
     }
     double Time() const { return time_; }
@@ -118,24 +117,16 @@ std::unique_ptr<AtomicFile> Staged(const std::string &path, const std::string &t
     return file;
 }
 
-// Removes a temporary file when the run ends, however it ends.
-struct RemovedAtEnd {
-    std::string path;
-    ~RemovedAtEnd() {
-        if (!path.empty()) std::remove(path.c_str());
-    }
-};
-
 VesselSummary Summarise(World &world, Vessel &v) {
     VesselSummary s;
     s.name = v.name;
     s.className = v.className;
-    s.groundContact = v.groundContact;
+    s.groundContact = v.contact.groundContact;
     s.landed = v.Landed();
-    s.landedAt = v.landedAt;
-    s.crashedAt = v.crashedAt;
+    s.landedAt = v.contact.landedAt;
+    s.crashedAt = v.contact.crashedAt;
     s.touchdown = world.TouchdownOf(v);
-    for (const auto &t : v.tanks) s.propellantKg.push_back(t->mass);
+    for (const auto &t : v.actuators.tanks) s.propellantKg.push_back(t->mass);
     std::string text;
     world.ModuleLines(v, text);
     s.moduleValues = ParseModuleValues(text);
@@ -172,99 +163,122 @@ private:
 
 }  // namespace
 
-RunResult Fly(const RunOptions &o) {
+struct Flight::Progress : ProgressLine {
+    using ProgressLine::ProgressLine;
+};
+struct Flight::SoundState : LastSoundState {};
+
+void CheckFrameLength(double dt) {
+    if (!std::isfinite(dt) || dt <= 0.0 || dt > kMaxDt)
+        throw InputError("--dt must be a number of seconds above 0 and at most " + Plain(kMaxDt));
+}
+
+Flight::Flight(const RunOptions &o) : options_(o) {
     std::ostream &out = o.out ? *o.out : std::cout;
     std::ostream &err = o.err ? *o.err : std::cerr;
     CheckOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
-    const std::string path = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
-    const std::string viewTemplate = ViewerTemplatePath(installation.Root());
-    if (!o.viewPath.empty() && !fs::is_regular_file(viewTemplate))
-        throw InputError("--view needs the replay viewer " + viewTemplate + " (built by the vtal_viewer target)");
-    const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path) : ParseScenarioText(o.scenarioText, path);
+    path_ = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
+    viewTemplate_ = ViewerTemplatePath(installation.Root());
+    if (!o.viewPath.empty() && !fs::is_regular_file(viewTemplate_))
+        throw InputError(kViewerBuilt ? "--view needs the replay viewer " + viewTemplate_ + " (built by the vtal_viewer target)"
+                                      : std::string("--view: this vtal-sim was built without the replay viewer "
+                                                    "(-DVTAL_VIEWER=OFF)"));
+    const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path_) : ParseScenarioText(o.scenarioText, path_);
 
     WorldOptions wo;
     wo.dt = o.dt;
     wo.preciseSave = o.precise;
     wo.keys = ParseKeyScript(o.keys);
+    wo.liveKeyboard = o.liveKeyboard;
     wo.log = o.quiet ? nullptr : &out;
     wo.warnings = &err;
-    World world(scenario, installation, wo);
+    wo.adjustStart = o.adjustStart;
+    world_ = MakeWorld(scenario, installation, wo);
+    World &world = *world_;
     if (o.onStart) o.onStart(world);
-    std::unique_ptr<ViewRecorder> view;
-    if (!o.viewPath.empty()) view = std::make_unique<ViewRecorder>(world);
+    if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
 
     // Telemetry goes to a temporary file when only the plot asks for it.
     std::string telemetryPath = o.telemetryPath;
-    RemovedAtEnd temporaryTelemetry;
     if (telemetryPath.empty() && !o.plotPath.empty()) {
         char name[] = "/tmp/vtal-sim-telemetry-XXXXXX";
         const int fd = mkstemp(name);
         if (fd < 0) throw WriteError("cannot create a temporary telemetry file in /tmp");
         close(fd);
-        telemetryPath = temporaryTelemetry.path = name;
+        telemetryPath = temporaryTelemetry_ = name;
     }
-    std::unique_ptr<TelemetryWriter> telemetry;
-    if (!telemetryPath.empty()) telemetry = std::make_unique<TelemetryWriter>(telemetryPath, world);
+    if (!telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(telemetryPath, world);
 
-    ProgressLine progress(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
-    const bool untilRested = o.until < 0.0;
-    const long lastFrame = FrameCount(untilRested ? kDefaultTimeLimit : o.until, o.dt);
+    progress_ = std::make_unique<Progress>(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
+    sound_ = std::make_unique<SoundState>();
+    lastFrame_ = FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt);
     // An interval shorter than a frame is a row every frame.
-    const double every = o.every < o.dt ? 0.0 : o.every;
-    double restedFor = 0.0;
-    double nextRow = 0.0;
+    every_ = o.every < o.dt ? 0.0 : o.every;
     if (const auto lost = FirstLostVessel(world); lost.second)
         throw std::runtime_error("vessel '" + lost.first->name + "' cannot be flown: " + lost.second);
-    if (telemetry) {
-        telemetry->Row(world);
-        nextRow = every;
+    if (telemetry_) {
+        telemetry_->Row(world);
+        nextRow_ = every_;
     }
-    LastSoundState sound;
-    bool lostEnd = false;
-    while (world.Frame() < lastFrame) {
-        sound.Keep(world);
-        world.Step();
-        if (const auto lost = FirstLostVessel(world); lost.second) {
-            // The run ends on the frame before: nothing that is not a number
-            // reaches an output.
-            sound.Restore(world);
-            world.WarnOnce("the physics lost vessel '" + lost.first->name + "' at t = " + Plain(world.SimTime()) + " s (" +
-                           lost.second + "); the run ends at t = " + Plain(sound.Time()) + " s, the frame before");
-            lostEnd = true;
-            break;
-        }
-        if (o.onFrame) o.onFrame(world);
-        if (view) view->Frame(world);
-        if (telemetry && world.SimTime() + kTimeTolerance >= nextRow) {
-            telemetry->Row(world);
-            if (every > 0.0) nextRow = (std::floor((world.SimTime() + kTimeTolerance) / every) + 1.0) * every;
-        }
-        progress.Update(world);
-        if (untilRested) {
-            const Vessel &f = *world.Focus();
-            restedFor = (f.groundContact && GroundVelocity(f, world.Body()).norm() < kRestSpeed) ? restedFor + o.dt : 0.0;
-            if (restedFor >= kRestTimeToStop - kTimeTolerance) break;
-        }
+}
+
+Flight::~Flight() {
+    if (!temporaryTelemetry_.empty()) std::remove(temporaryTelemetry_.c_str());
+}
+
+bool Flight::Continues() const { return !lost_ && !rested_ && world_->Frame() < lastFrame_; }
+
+void Flight::Step() {
+    World &world = *world_;
+    sound_->Keep(world);
+    world.Step();
+    if (const auto lost = FirstLostVessel(world); lost.second) {
+        // The run ends on the frame before: nothing that is not a number
+        // reaches an output.
+        sound_->Restore(world);
+        world.WarnOnce("the physics lost vessel '" + lost.first->name + "' at t = " + Plain(world.SimTime()) + " s (" +
+                       lost.second + "); the run ends at t = " + Plain(sound_->Time()) + " s, the frame before");
+        lost_ = true;
+        return;
     }
-    progress.Update(world, true);
-    progress.Finish();
+    if (options_.onFrame) options_.onFrame(world);
+    if (view_) view_->Frame(world);
+    if (telemetry_ && world.SimTime() + kTimeTolerance >= nextRow_) {
+        telemetry_->Row(world);
+        if (every_ > 0.0) nextRow_ = (std::floor((world.SimTime() + kTimeTolerance) / every_) + 1.0) * every_;
+    }
+    progress_->Update(world);
+    if (options_.until < 0.0) {
+        const Vessel &f = *world.Focus();
+        const bool resting = f.contact.groundContact && GroundVelocity(f, world.Body()).norm() < kRestSpeed;
+        restedFor_ = resting ? restedFor_ + options_.dt : 0.0;
+        rested_ = restedFor_ >= kRestTimeToStop - kTimeTolerance;
+    }
+}
+
+RunResult Flight::Finish() {
+    const RunOptions &o = options_;
+    std::ostream &out = o.out ? *o.out : std::cout;
+    World &world = *world_;
+    progress_->Update(world, true);
+    progress_->Finish();
 
     RunResult result;
-    result.endTime = lostEnd ? sound.Time() : world.SimTime();
-    result.frames = lostEnd ? sound.Frames() : world.Frame();
-    result.scenarioPath = path;
+    result.endTime = lost_ ? sound_->Time() : world.SimTime();
+    result.frames = lost_ ? sound_->Frames() : world.Frame();
+    result.scenarioPath = path_;
     for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
-    for (const auto &a : world.Annotations())
+    for (const auto &a : world.AllAnnotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
     result.warnings = world.Warnings();
-    const std::string viewRecord = view ? view->Finish(world) : std::string();
+    const std::string viewRecord = view_ ? view_->Finish(world) : std::string();
     world.PaintHud();
     result.reportJson = ReportJson(result, world);
 
     // Every output is finished and checked in a temporary file before any
     // of them replaces a file that is there.
-    if (telemetry) telemetry->Close();
+    if (telemetry_) telemetry_->Close();
     std::unique_ptr<AtomicFile> save, report, hud, plot;
     if (!o.savePath.empty()) {
         const std::string text = world.SaveScenario();
@@ -274,17 +288,23 @@ RunResult Fly(const RunOptions &o) {
     if (!o.reportPath.empty()) report = Staged(o.reportPath, result.reportJson);
     if (!o.hudPath.empty()) hud = Staged(o.hudPath, CanvasToSvg(world.Canvas()));
     std::unique_ptr<AtomicFile> page;
-    if (view) page = Staged(o.viewPath, ComposeViewPage(viewTemplate, viewRecord));
+    if (view_) page = Staged(o.viewPath, ComposeViewPage(viewTemplate_, viewRecord));
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
-        const std::string problem = DrawPlot(telemetry->WorkingPath(), telemetry->Columns(), *plot);
+        const std::string problem = DrawPlot(telemetry_->WorkingPath(), telemetry_->Columns(), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
-    if (telemetry && !o.telemetryPath.empty()) telemetry->Commit();
+    if (telemetry_ && !o.telemetryPath.empty()) telemetry_->Commit();
     for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get(), page.get()})
         if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
     return result;
+}
+
+RunResult Fly(const RunOptions &o) {
+    Flight flight(o);
+    while (flight.Continues()) flight.Step();
+    return flight.Finish();
 }
 
 long FrameCount(double until, double dt) {

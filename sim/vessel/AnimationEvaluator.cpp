@@ -49,8 +49,8 @@ Transform CarriedMotion(const Vessel &v, const AnimationComponent &c) {
     // Up the chain: each ancestor's motion is applied after its child's.
     int depth = 0;
     for (const AnimationComponent *k = &c; k && depth < 1000; k = k->parent, ++depth) {
-        if (!k->transform || k->animation >= v.animations.size()) continue;
-        const Animation &a = v.animations[k->animation];
+        if (!k->transform || k->animation >= v.actuators.animations.size()) continue;
+        const Animation &a = v.actuators.animations[k->animation];
         motion = ComponentMotion(*k->transform, ComponentFraction(*k, a.state),
                                  ComponentFraction(*k, a.initialState)) *
                  motion;
@@ -61,7 +61,7 @@ Transform CarriedMotion(const Vessel &v, const AnimationComponent &c) {
 std::vector<GroupPose> EvaluateGroupPoses(const Vessel &v) {
     std::vector<GroupPose> poses;
     // Components in creation order; a group moved by several is moved by each in turn.
-    for (const auto &c : v.components) {
+    for (const auto &c : v.actuators.components) {
         if (!c->transform || !c->transform->grp) continue;
         const Transform motion = CarriedMotion(v, *c);
         for (UINT i = 0; i < c->transform->ngrp; ++i) {

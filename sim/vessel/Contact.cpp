@@ -82,9 +82,9 @@ Vec3 VerticalInVesselFrame(const Mat3 &rot, const Vec3 &pos, double radius) {
 }  // namespace
 
 bool PointBelowSurface(const Vessel &v, const Kinematics &k, const CentralBody &body) {
-    const double radius = k.pos.norm(), altitude = radius - body.radius;
+    const double radius = k.positionGlobal.norm(), altitude = radius - body.radius;
     if (altitude > kContactRangeInSizes * v.def.size) return false;
-    const Vec3 hn = VerticalInVesselFrame(k.attitude.toRotationMatrix(), k.pos, radius);
+    const Vec3 hn = VerticalInVesselFrame(k.attitude.toRotationMatrix(), k.positionGlobal, radius);
     const double halfInverseRadius = 0.5 / radius;
     for (const Vec3 &p : v.def.touchdown)
         if (PointDepth(altitude, halfInverseRadius, hn.dot(p), p.squaredNorm()) < 0.0) return true;
@@ -92,7 +92,7 @@ bool PointBelowSurface(const Vessel &v, const Kinematics &k, const CentralBody &
 }
 
 ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, double mass, const CentralBody &body, double h) {
-    return SurfaceContact(v, k, k.attitude.toRotationMatrix(), k.pos.norm(), mass, body, h);
+    return SurfaceContact(v, k, k.attitude.toRotationMatrix(), k.positionGlobal.norm(), mass, body, h);
 }
 
 // The contact law runs at every stage of ten sub-steps per frame while a
@@ -105,7 +105,7 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     if (altitude > kContactRangeInSizes * v.def.size) return out;
     const auto &points = v.def.touchdown;
     // The local vertical in the vessel frame.
-    const Vec3 hn = rot.transpose() * (k.pos / radius);
+    const Vec3 hn = rot.transpose() * (k.positionGlobal / radius);
     const double halfInverseRadius = 0.5 / radius;
     double depth[3];
     bool any = false;
@@ -121,11 +121,11 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     const Vec3 d2 = hn.cross(d1);
     // The vessel's velocity over the turning ground, in the vessel frame.
     const double spin = body.SpinRate();
-    const Vec3 overGround(k.vel.x() + k.pos.z() * spin, k.vel.y(), k.vel.z() - k.pos.x() * spin);
+    const Vec3 overGround(k.velocityGlobal.x() + k.positionGlobal.z() * spin, k.velocityGlobal.y(), k.velocityGlobal.z() - k.positionGlobal.x() * spin);
     const Vec3 ground = rot.transpose() * overGround;
     const double groundN = ground.dot(hn), ground1 = ground.dot(d1), ground2 = ground.dot(d2);
     // A point's velocity adds p x w; along a direction d that is p.(w x d).
-    const Vec3 turnN = k.omega.cross(hn), turn1 = k.omega.cross(d1), turn2 = k.omega.cross(d2);
+    const Vec3 turnN = k.bodyRates.cross(hn), turn1 = k.bodyRates.cross(d1), turn2 = k.bodyRates.cross(d2);
 
     const double stiffness = v.def.stiffness, damping = v.def.damping;
     const double muLng = v.def.frictionLng, muLat = v.def.frictionLat;
@@ -154,7 +154,7 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     out.force = (normal[0] + normal[1] + normal[2]) * hn + (lng[0] + lng[1] + lng[2]) * d1 +
                 (lat[0] + lat[1] + lat[2]) * d2;
     out.torque = TorqueOf(hn, momentN) + TorqueOf(d1, moment1) + TorqueOf(d2, moment2);
-    LimitTurn(out.torque, k.omega, v.def.pmi, mass, h);
+    LimitTurn(out.torque, k.bodyRates, v.def.pmi, mass, h);
     return out;
 }
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "sim/vessel/Vessel.h"
-#include "sim/world/CentralBody.h"
+#include "sim/base/CentralBody.h"
 
 namespace vtal::sim {
 

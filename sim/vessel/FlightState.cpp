@@ -42,9 +42,9 @@ Vec3 SurfaceDirection(double longitude, double latitude) {
                 std::cos(latitude) * std::sin(longitude));
 }
 
-double Altitude(const Vessel &v, const CentralBody &body) { return v.pos.norm() - body.radius; }
+double Altitude(const Vessel &v, const CentralBody &body) { return v.motion.positionGlobal.norm() - body.radius; }
 
-Vec3 UpInVesselFrame(const Vessel &v) { return v.attitude.conjugate() * v.pos.normalized(); }
+Vec3 UpInVesselFrame(const Vessel &v) { return v.motion.attitude.conjugate() * v.motion.positionGlobal.normalized(); }
 
 namespace {
 // The attitude angles from the local vertical in the vessel frame and the
@@ -73,14 +73,14 @@ double Pitch(const Vessel &v) { return PitchOf(UpInVesselFrame(v)); }
 
 double Bank(const Vessel &v) { return BankOf(UpInVesselFrame(v)); }
 
-double Heading(const Vessel &v) { return HeadingOf(v.attitude, HorizonAt(v.pos)); }
+double Heading(const Vessel &v) { return HeadingOf(v.motion.attitude, HorizonAt(v.motion.positionGlobal)); }
 
-Vec3 GroundVelocity(const Vessel &v, const CentralBody &body) { return v.vel - body.SurfaceVelocity(v.pos); }
+Vec3 GroundVelocity(const Vessel &v, const CentralBody &body) { return v.motion.velocityGlobal - body.SurfaceVelocity(v.motion.positionGlobal); }
 
-double VerticalSpeed(const Vessel &v) { return v.vel.dot(v.pos.normalized()); }
+double VerticalSpeed(const Vessel &v) { return v.motion.velocityGlobal.dot(v.motion.positionGlobal.normalized()); }
 
 double HorizontalSpeed(const Vessel &v, const CentralBody &body) {
-    const Vec3 up = v.pos.normalized();
+    const Vec3 up = v.motion.positionGlobal.normalized();
     const Vec3 ground = GroundVelocity(v, body);
     return (ground - ground.dot(up) * up).norm();
 }
@@ -104,31 +104,31 @@ Vec3 GravityForce(const Vec3 &pos, double mass, const CentralBody &body) {
     return mass * GravityAcceleration(pos, pos.norm(), body);
 }
 
-Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local) { return v.pos + v.attitude * local; }
+Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local) { return v.motion.positionGlobal + v.motion.attitude * local; }
 
 void UpdateSurface(Vessel &v, const CentralBody &body) {
     SurfaceState &s = v.surface;
-    const HorizonFrame h = HorizonAt(v.pos);
+    const HorizonFrame h = HorizonAt(v.motion.positionGlobal);
     if (v.Landed()) {
         const Vec3 up = UpInVesselFrame(v);
-        s.altitude = v.landed.altitude;
-        s.heading = v.landed.heading;
-        s.pitch = std::atan2(up.z(), up.y());
-        s.bank = std::atan2(up.x(), up.y());
-        s.groundVelocity.setZero();
-        s.shipAirspeed.setZero();
-        s.horizonAirspeed.setZero();
+        s.altitude = v.contact.landed.altitude;
+        s.headingRad = v.contact.landed.headingRad;
+        s.pitchRad = std::atan2(up.z(), up.y());
+        s.bankRad = std::atan2(up.x(), up.y());
+        s.groundVelocityGlobal.setZero();
+        s.airspeedVessel.setZero();
+        s.airspeedHorizon.setZero();
         return;
     }
-    const Vec3 up = v.attitude.conjugate() * h.up;
+    const Vec3 up = v.motion.attitude.conjugate() * h.up;
     s.altitude = Altitude(v, body);
-    s.pitch = PitchOf(up);
-    s.bank = BankOf(up);
-    s.heading = HeadingOf(v.attitude, h);
+    s.pitchRad = PitchOf(up);
+    s.bankRad = BankOf(up);
+    s.headingRad = HeadingOf(v.motion.attitude, h);
     // No wind: the air turns with the body, so airspeed is ground speed.
-    s.groundVelocity = GroundVelocity(v, body);
-    s.shipAirspeed = v.attitude.conjugate() * s.groundVelocity;
-    s.horizonAirspeed = Vec3(s.groundVelocity.dot(h.east), s.groundVelocity.dot(h.up), s.groundVelocity.dot(h.north));
+    s.groundVelocityGlobal = GroundVelocity(v, body);
+    s.airspeedVessel = v.motion.attitude.conjugate() * s.groundVelocityGlobal;
+    s.airspeedHorizon = Vec3(s.groundVelocityGlobal.dot(h.east), s.groundVelocityGlobal.dot(h.up), s.groundVelocityGlobal.dot(h.north));
 }
 
 }  // namespace vtal::sim

@@ -42,7 +42,7 @@ StepConstants ConstantsOf(const Vessel &v, double mass) {
 Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
                  const StepConstants &c, double h, bool contact) {
     Vec3 force = loads.force, torque = loads.torque;
-    const double radius = k.pos.norm();
+    const double radius = k.positionGlobal.norm();
     const Mat3 rot = k.attitude.toRotationMatrix();
     if (contact) {
         const ContactLoads cl = SurfaceContact(v, k, rot, radius, c.mass, body, h);
@@ -50,14 +50,14 @@ Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, 
         torque += cl.torque;
     }
     Rates r;
-    r.vel = k.vel;
+    r.vel = k.velocityGlobal;
     // Point-mass gravity, and the loads turned into the global frame.
-    r.acc = GravityAcceleration(k.pos, radius, body) + rot * force / c.mass;
+    r.acc = GravityAcceleration(k.positionGlobal, radius, body) + rot * force / c.mass;
     // Euler's equations in the host's rate convention: I w' = tau + w x (I w).
-    r.omegaDot = (torque + k.omega.cross(c.inertia.cwiseProduct(k.omega))).cwiseProduct(c.inverseInertia);
+    r.omegaDot = (torque + k.bodyRates.cross(c.inertia.cwiseProduct(k.bodyRates))).cwiseProduct(c.inverseInertia);
     if (!r.omegaDot.allFinite()) r.omegaDot.setZero();
     // A body axis e moves as e x w: in the ordinary formulas a turn by -w.
-    const Quat w(0.0, -k.omega.x(), -k.omega.y(), -k.omega.z());
+    const Quat w(0.0, -k.bodyRates.x(), -k.bodyRates.y(), -k.bodyRates.z());
     r.spin = k.attitude * w;
     r.spin.coeffs() *= 0.5;
     return r;
@@ -65,21 +65,21 @@ Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, 
 
 Kinematics Advance(const Kinematics &k, const Rates &r, double h) {
     Kinematics out;
-    out.pos = k.pos + r.vel * h;
-    out.vel = k.vel + r.acc * h;
+    out.positionGlobal = k.positionGlobal + r.vel * h;
+    out.velocityGlobal = k.velocityGlobal + r.acc * h;
     out.attitude.coeffs() = k.attitude.coeffs() + r.spin.coeffs() * h;
-    out.omega = k.omega + r.omegaDot * h;
+    out.bodyRates = k.bodyRates + r.omegaDot * h;
     return out;
 }
 
 // The surface-relative approach speed allowed when contact begins.
 void LimitApproach(Kinematics &k, const CentralBody &body, double dt) {
-    const Vec3 up = k.pos.normalized();
-    const Vec3 surface = body.SurfaceVelocity(k.pos);
-    const Vec3 ground = k.vel - surface;
+    const Vec3 up = k.positionGlobal.normalized();
+    const Vec3 surface = body.SurfaceVelocity(k.positionGlobal);
+    const Vec3 ground = k.velocityGlobal - surface;
     const double vn = ground.dot(up);
     const double limit = -kEntryDepthPerSubstep * kContactSubsteps / dt;
-    if (vn < limit) k.vel = surface + ground * (limit / vn);
+    if (vn < limit) k.velocityGlobal = surface + ground * (limit / vn);
 }
 
 // One free-flight step of length h from k: the explicit midpoint rule.
@@ -99,11 +99,11 @@ Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBod
                           const StepConstants &constants, double h, double lawSubstep) {
     const Rates r = Derivative(v, k, body, loads, constants, lawSubstep, true);
     Kinematics out;
-    out.vel = k.vel + r.acc * h;
-    out.pos = k.pos + out.vel * h;
-    out.omega = k.omega + r.omegaDot * h;
+    out.velocityGlobal = k.velocityGlobal + r.acc * h;
+    out.positionGlobal = k.positionGlobal + out.velocityGlobal * h;
+    out.bodyRates = k.bodyRates + r.omegaDot * h;
     // Turned with the new rates; to first order in the small angle of a sub-step.
-    const Vec3 halfTurn = out.omega * (-0.5 * h);
+    const Vec3 halfTurn = out.bodyRates * (-0.5 * h);
     out.attitude = k.attitude * Quat(1.0, halfTurn.x(), halfTurn.y(), halfTurn.z());
     out.attitude.normalize();
     return out;
@@ -130,18 +130,18 @@ int ContactSubsteps(const VesselDefinition &def, double mass, double dt) {
 bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt) {
     const double mass = v.Mass();
     const StepConstants constants = ConstantsOf(v, mass);
-    const Kinematics start = v.State();
-    if (!v.groundContact) {
+    const Kinematics start = v.motion;
+    if (!v.contact.groundContact) {
         const Kinematics free = MidpointStep(v, start, body, loads, constants, dt);
         if (!PointBelowSurface(v, free, body)) {
-            v.SetState(free);
+            v.motion = free;
             return true;
         }
         // A point went below the surface: fly the step again in contact.
-        v.groundContact = true;
+        v.contact.groundContact = true;
         Kinematics entry = start;
         LimitApproach(entry, body, dt);
-        v.SetState(entry);
+        v.motion = entry;
     }
     const int needed = ContactSubsteps(v.def, mass, dt);
     const int substeps = std::min(needed, kMaxContactSubsteps);
@@ -149,9 +149,9 @@ bool Propagate(Vessel &v, const CentralBody &body, const Loads &loads, double dt
     // The contact law's own limits (friction that cannot reverse the motion,
     // at most 10 degrees of turn) are the host's, over its sub-step.
     const double hostSubstep = dt / kContactSubsteps;
-    Kinematics k = v.State();
+    Kinematics k = v.motion;
     for (int i = 0; i < substeps; ++i) k = ContactSubstep(v, k, body, loads, constants, h, hostSubstep);
-    v.SetState(k);
+    v.motion = k;
     return needed <= kMaxContactSubsteps;
 }
 

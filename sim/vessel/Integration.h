@@ -9,9 +9,9 @@
 // explicit second-order step lets a stiff vessel's rocking grow.
 #pragma once
 
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 #include "sim/vessel/Vessel.h"
-#include "sim/world/CentralBody.h"
+#include "sim/base/CentralBody.h"
 
 namespace vtal::sim {
 

@@ -44,7 +44,7 @@ std::array<double, 3> CompressionPerNewton(const std::array<Vec3, 3> &p, double 
 }  // namespace
 
 Vec3 BodyFixedPosition(const Vessel &v, const CentralBody &body, double mjd) {
-    return body.Orientation(mjd).transpose() * v.pos;
+    return body.Orientation(mjd).transpose() * v.motion.positionGlobal;
 }
 
 Mat3 BodyFixedRotation(const Vessel &v, const CentralBody &body, double mjd) {
@@ -53,56 +53,56 @@ Mat3 BodyFixedRotation(const Vessel &v, const CentralBody &body, double mjd) {
 
 void Land(Vessel &v, const CentralBody &body, double mjd) {
     UpdateSurface(v, body);
-    v.landed.landed = true;
-    v.landed.localPos = BodyFixedPosition(v, body, mjd);
-    v.landed.localRot = BodyFixedRotation(v, body, mjd);
-    v.landed.altitude = v.surface.altitude;
-    v.landed.heading = v.surface.heading;
-    v.groundContact = true;
-    v.rest.running = false;
+    v.contact.landed.landed = true;
+    v.contact.landed.positionBodyFixed = BodyFixedPosition(v, body, mjd);
+    v.contact.landed.vesselToBodyFixed = BodyFixedRotation(v, body, mjd);
+    v.contact.landed.altitude = v.surface.altitude;
+    v.contact.landed.headingRad = v.surface.headingRad;
+    v.contact.groundContact = true;
+    v.contact.rest.running = false;
     PlaceLanded(v, body, mjd);
 }
 
 void PlaceLanded(Vessel &v, const CentralBody &body, double mjd) {
     const Mat3 planet = body.Orientation(mjd);
-    v.pos = planet * v.landed.localPos;
+    v.motion.positionGlobal = planet * v.contact.landed.positionBodyFixed;
     // The surface's own velocity at the mean radius under the vessel.
-    v.vel = body.SurfaceVelocity(v.pos.normalized() * body.radius);
-    v.attitude = Quat(planet * v.landed.localRot);
-    v.attitude.normalize();
+    v.motion.velocityGlobal = body.SurfaceVelocity(v.motion.positionGlobal.normalized() * body.radius);
+    v.motion.attitude = Quat(planet * v.contact.landed.vesselToBodyFixed);
+    v.motion.attitude.normalize();
     UpdateSurface(v, body);
 }
 
 void Release(Vessel &v) {
-    v.landed.landed = false;
-    v.omega.setZero();
-    v.rest.running = false;
+    v.contact.landed.landed = false;
+    v.motion.bodyRates.setZero();
+    v.contact.rest.running = false;
 }
 
 void TestForRest(Vessel &v, const CentralBody &body, double mjd, double simTime) {
     if (v.Landed()) return;
-    if (!v.groundContact || v.thrusting) {
-        v.rest.running = false;
+    if (!v.contact.groundContact || v.actuators.thrusting) {
+        v.contact.rest.running = false;
         return;
     }
     const Vec3 pos = BodyFixedPosition(v, body, mjd);
     const Mat3 rot = BodyFixedRotation(v, body, mjd);
-    RestTest &r = v.rest;
+    RestTest &r = v.contact.rest;
     if (!r.running) {
         r.running = true;
         r.startTime = r.sampleTime = simTime;
-        r.samplePos = pos;
-        r.sampleRot = rot;
+        r.samplePositionBodyFixed = pos;
+        r.sampleVesselToBodyFixed = rot;
         return;
     }
     const double interval = simTime - r.sampleTime;
     if (interval < kRestSampleInterval) return;
-    const bool moving = (pos - r.samplePos).squaredNorm() / interval > kRestDisplacementRate ||
-                        TurnBetween(r.sampleRot, rot) / interval > kRestTurnRate;
+    const bool moving = (pos - r.samplePositionBodyFixed).squaredNorm() / interval > kRestDisplacementRate ||
+                        TurnBetween(r.sampleVesselToBodyFixed, rot) / interval > kRestTurnRate;
     if (moving) r.startTime = simTime;
     r.sampleTime = simTime;
-    r.samplePos = pos;
-    r.sampleRot = rot;
+    r.samplePositionBodyFixed = pos;
+    r.sampleVesselToBodyFixed = rot;
     if (!moving && simTime - r.startTime > kRestTimeToLand) Land(v, body, mjd);
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "host/Orbitersdk.h"
-#include "sim/world/SimMath.h"
+#include "sim/base/SimMath.h"
 
 namespace vtal::sim {
 
@@ -84,7 +84,8 @@ struct MeshRecord {
 };
 
 // Everything the vessel's definition sets: by the module in clbkSetClassCaps,
-// or from the configuration file for a passive vessel.
+// or from the configuration file for a passive vessel. Set once; the host
+// only reads it while flying.
 struct VesselDefinition {
     double size = 10.0;         // radius, m (the host's default)
     double emptyMass = 1000.0;  // kg
@@ -100,33 +101,51 @@ struct VesselDefinition {
     // Per touchdown point, taken when the points are set: 20 x empty mass
     // (1e6 if the empty mass is the default 1000 kg), and a tenth of it.
     double stiffness = 1e6, damping = 1e5;  // N/m, N s/m
+    std::vector<MeshRecord> meshes;
+    std::vector<ExhaustRecord> exhausts;
+    std::vector<StreamRecord> streams;
+};
+
+// What the module and the host drive while flying: propellant, thrusters and
+// their groups, the animations, and the navigation modes.
+struct Actuators {
+    std::vector<std::unique_ptr<Tank>> tanks;
+    std::vector<std::unique_ptr<Thruster>> thrusters;
+    std::vector<std::unique_ptr<ThrusterGroup>> groups;
+    std::array<ThrusterGroup *, kGroupTypes> groupByType{};
+    std::vector<Animation> animations;
+    std::vector<std::unique_ptr<AnimationComponent>> components;  // in creation order
+    unsigned navmodes = 0;          // bit (1 << mode) for modes 1..6
+    bool holdAltitude = false;      // navigation mode 7: switched, not flown
+    unsigned reportedNavmodes = 0;  // as last told to the module (bit 7: hold altitude)
+    bool thrusting = false;         // some thruster fired with propellant in the last step
 };
 
 // Position, velocity, attitude and body rates: what the integrator advances.
 struct Kinematics {
-    Vec3 pos = Vec3::Zero();           // global, m
-    Vec3 vel = Vec3::Zero();           // global, m/s
-    Quat attitude = Quat::Identity();  // vessel -> global
-    Vec3 omega = Vec3::Zero();         // body rates in the vessel frame, host convention
+    Vec3 positionGlobal = Vec3::Zero();  // m
+    Vec3 velocityGlobal = Vec3::Zero();  // m/s
+    Quat attitude = Quat::Identity();    // vessel -> global
+    Vec3 bodyRates = Vec3::Zero();       // rad/s in the vessel frame, host convention
 };
 
 // What the host computes of the surface once per step, from the new state,
 // and answers until the next step: altitude, ground-relative velocity and the
 // attitude angles.
 struct SurfaceState {
-    double altitude = 0.0;                // m over the mean radius
-    Vec3 groundVelocity = Vec3::Zero();   // global, relative to the turning surface
-    Vec3 shipAirspeed = Vec3::Zero();     // vessel frame
-    Vec3 horizonAirspeed = Vec3::Zero();  // east, up, north
-    double pitch = 0.0, bank = 0.0, heading = 0.0;  // rad
+    double altitude = 0.0;                     // m over the mean radius
+    Vec3 groundVelocityGlobal = Vec3::Zero();  // relative to the turning surface
+    Vec3 airspeedVessel = Vec3::Zero();        // vessel frame
+    Vec3 airspeedHorizon = Vec3::Zero();       // east, up, north
+    double pitchRad = 0.0, bankRad = 0.0, headingRad = 0.0;
 };
 
 // A vessel at rest on the ground: fixed in the body-fixed frame.
 struct LandedState {
     bool landed = false;
-    Vec3 localPos = Vec3::Zero();      // body-fixed position of the origin
-    Mat3 localRot = Mat3::Identity();  // vessel -> body-fixed
-    double altitude = 0.0, heading = 0.0;
+    Vec3 positionBodyFixed = Vec3::Zero();       // of the vessel's origin
+    Mat3 vesselToBodyFixed = Mat3::Identity();
+    double altitude = 0.0, headingRad = 0.0;
 };
 
 // The host's test for rest on the ground, sampled after each post-step.
@@ -134,8 +153,8 @@ struct RestTest {
     bool running = false;
     double startTime = 0.0;   // s, when the vessel was last found moving
     double sampleTime = 0.0;  // s
-    Vec3 samplePos = Vec3::Zero();      // body-fixed
-    Mat3 sampleRot = Mat3::Identity();  // vessel -> body-fixed
+    Vec3 samplePositionBodyFixed = Vec3::Zero();
+    Mat3 sampleVesselToBodyFixed = Mat3::Identity();
 };
 
 // The first touchdown of a vessel, as the flight host reports it.
@@ -148,6 +167,20 @@ struct Touchdown {
     double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
 };
 
+// Ground contact, rest and what the flight host records of them.
+struct ContactState {
+    bool groundContact = false;
+    bool touchdownPointsChanged = false;  // releases a landed vessel in the next step
+    LandedState landed;
+    RestTest rest;
+    Touchdown touchdown;
+    double landedAt = -1.0;  // s, when the rest test last landed it; negative: not since the start
+    // Driven deeper than its own size into the ground, where the contact law
+    // can no longer hold it: the flight host stops it there.
+    double crashedAt = -1.0;  // s; negative: not stopped
+    double lastVerticalSpeed = 0.0;  // m/s over the ground, after the previous step
+};
+
 struct Vessel {
     std::string name;
     std::string className;
@@ -156,59 +189,32 @@ struct Vessel {
     int flightModel = 1;
 
     VesselDefinition def;
-    std::vector<std::unique_ptr<Tank>> tanks;
-    std::vector<std::unique_ptr<Thruster>> thrusters;
-    std::vector<std::unique_ptr<ThrusterGroup>> groups;
-    std::array<ThrusterGroup *, kGroupTypes> groupByType{};
-    std::vector<Animation> animations;
-    std::vector<std::unique_ptr<AnimationComponent>> components;  // in creation order
-    std::vector<MeshRecord> meshes;
-    std::vector<ExhaustRecord> exhausts;
-    std::vector<StreamRecord> streams;
-
-    // Flight state, in the global frame unless said otherwise.
-    Vec3 pos = Vec3::Zero();
-    Vec3 vel = Vec3::Zero();
-    Quat attitude = Quat::Identity();  // vessel -> global
-    Vec3 omega = Vec3::Zero();         // body rates in the vessel frame, host convention
+    Actuators actuators;
+    Kinematics motion;
     // The state at the start of the step being computed: what the post-step
     // sees of position, velocity, attitude and rates.
-    Kinematics before;
+    Kinematics motionBefore;
     SurfaceState surface;
-    unsigned navmodes = 0;
-    bool holdAltitude = false;  // navigation mode 7: switched, not flown
-    unsigned reportedNavmodes = 0;  // as last told to the module (bit 7: hold altitude)
-
-    bool groundContact = false;
-    bool touchdownPointsChanged = false;  // releases a landed vessel in the next step
-    LandedState landed;
-    RestTest rest;
-    bool thrusting = false;  // some thruster fired with propellant in the last step
-    Touchdown touchdown;
-    double landedAt = -1.0;
-    // Driven deeper than its own size into the ground, where the contact law
-    // can no longer hold it: the flight host stops it there.
-    double crashedAt = -1.0;
-    bool Crashed() const { return crashedAt >= 0.0; }  // s, when the rest test last landed it; negative: not since the start
-    double lastVerticalSpeed = 0.0;  // over the ground, after the previous step
+    ContactState contact;
 
     // Standard scenario lines the host carries but does not model, written back on save.
     std::vector<std::string> carriedLines;
 
     double PropellantMass() const {
         double m = 0.0;
-        for (const auto &t : tanks) m += t->mass;
+        for (const auto &t : actuators.tanks) m += t->mass;
         return m;
     }
     double Mass() const { return def.emptyMass + PropellantMass(); }
-    Mat3 Rotation() const { return attitude.toRotationMatrix(); }
-    bool NavmodeOn(int mode) const { return mode >= 0 && mode < 32 && ((navmodes >> mode) & 1u); }
-    bool Landed() const { return landed.landed; }
-    unsigned NavmodeBits() const { return navmodes | (holdAltitude ? 1u << kHoldAltitudeMode : 0u); }
-    Kinematics State() const { return {pos, vel, attitude, omega}; }
-    void SetState(const Kinematics &k) { pos = k.pos, vel = k.vel, attitude = k.attitude, omega = k.omega; }
+    Mat3 Rotation() const { return motion.attitude.toRotationMatrix(); }
+    bool NavmodeOn(int mode) const { return mode >= 0 && mode < 32 && ((actuators.navmodes >> mode) & 1u); }
+    bool Landed() const { return contact.landed.landed; }
+    bool Crashed() const { return contact.crashedAt >= 0.0; }
+    unsigned NavmodeBits() const {
+        return actuators.navmodes | (actuators.holdAltitude ? 1u << kHoldAltitudeMode : 0u);
+    }
     ThrusterGroup *Group(int type) const {
-        return type >= 0 && type < kGroupTypes ? groupByType[type] : nullptr;
+        return type >= 0 && type < kGroupTypes ? actuators.groupByType[type] : nullptr;
     }
 };
 

@@ -147,10 +147,10 @@ struct ComponentView {
 };
 
 std::vector<ComponentView> ViewComponents(const Vessel &v) {
-    std::vector<ComponentView> out(v.components.size());
-    for (std::size_t i = 0; i < v.components.size(); ++i) {
+    std::vector<ComponentView> out(v.actuators.components.size());
+    for (std::size_t i = 0; i < v.actuators.components.size(); ++i) {
         ComponentView &cv = out[i];
-        cv.c = v.components[i].get();
+        cv.c = v.actuators.components[i].get();
         const MGROUP_TRANSFORM *t = cv.c->transform;
         if (!t) continue;
         cv.type = t->Type();
@@ -509,7 +509,7 @@ bool IsMainEngine(const Vessel &v, const Thruster *t) {
 
 double DeckHeight(const Vessel &v) {
     double deck = std::numeric_limits<double>::infinity();
-    for (const auto &c : v.components) {
+    for (const auto &c : v.actuators.components) {
         if (!c->transform || c->transform->Type() != MGROUP_TRANSFORM::ROTATE) continue;
         const double y = static_cast<const MGROUP_ROTATE &>(*c->transform).ref.y;
         if (y > kDeckMinHeight) deck = std::min(deck, y);
@@ -523,7 +523,7 @@ ModelPart BodyPart(const Vessel &v, UINT group) {
     part.label = "body";
     part.colour = kBodyColour;
     double radius = 0.0, bottom = 0.0;
-    for (const auto &t : v.thrusters) {
+    for (const auto &t : v.actuators.thrusters) {
         if (!IsMainEngine(v, t.get())) continue;
         radius = std::max(radius, std::hypot(t->pos.x(), t->pos.z()));
         bottom = std::min(bottom, t->pos.y() + kBellLength);
@@ -556,7 +556,7 @@ ModelPart EnginePart(const Vessel &v, UINT group) {
     part.label = "engine bells";
     part.colour = kEngineColour;
     Shapes shapes(part);
-    for (const auto &t : v.thrusters) {
+    for (const auto &t : v.actuators.thrusters) {
         if (!IsMainEngine(v, t.get())) continue;
         const Vec3 thrust = t->dir.norm() > 0.0 ? Vec3(t->dir.normalized()) : kUp;
         // The bell opens against the thrust, its exit at the thruster's position.
@@ -571,7 +571,7 @@ ModelPart ThrusterPart(const Vessel &v, UINT group) {
     part.label = "thrusters and lidar";
     part.colour = kFittingColour;
     Shapes shapes(part);
-    for (const auto &t : v.thrusters)
+    for (const auto &t : v.actuators.thrusters)
         if (!IsMainEngine(v, t.get()))
             shapes.Box(t->pos, Vec3::UnitX(), kUp, Vec3::UnitZ(), Vec3::Constant(kFittingHalfSize));
     return part;
@@ -605,7 +605,7 @@ double StandInModel::Radius() const {
 
 std::vector<std::pair<UINT, UINT>> AnimatedGroups(const Vessel &v) {
     std::vector<std::pair<UINT, UINT>> out;
-    for (const auto &c : v.components) {
+    for (const auto &c : v.actuators.components) {
         if (!c->transform || !c->transform->grp) continue;
         for (UINT i = 0; i < c->transform->ngrp; ++i) {
             const std::pair<UINT, UINT> g{c->transform->mesh, c->transform->grp[i]};

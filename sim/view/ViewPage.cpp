@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 namespace vtal::sim {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/files/StandardState.h"
+#include "sim/vessel/VesselStatus.h"
 #include "sim/vessel/FlightState.h"
 
 namespace vtal::sim {
@@ -94,8 +94,8 @@ const char *ThrusterKind(const Vessel &v, const Thruster *t) {
 }
 
 int IndexOf(const Vessel &v, const Thruster *t) {
-    for (std::size_t i = 0; i < v.thrusters.size(); ++i)
-        if (v.thrusters[i].get() == t) return static_cast<int>(i);
+    for (std::size_t i = 0; i < v.actuators.thrusters.size(); ++i)
+        if (v.actuators.thrusters[i].get() == t) return static_cast<int>(i);
     return -1;
 }
 
@@ -153,7 +153,7 @@ ViewRecorder::ViewRecorder(World &world) {
     tracks_.resize(world.Vessels().size());
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const Vessel &v = *world.Vessels()[i];
-        tracks_[i].hasModel = !v.components.empty() || v.object != nullptr;
+        tracks_[i].hasModel = !v.actuators.components.empty() || v.object != nullptr;
         if (tracks_[i].hasModel) tracks_[i].model = BuildStandInModel(v);
     }
     Sample(world);
@@ -164,7 +164,7 @@ bool ViewRecorder::EventHappened(const World &world) const {
         const Vessel &v = *world.Vessels()[i];
         const VesselTrack &t = tracks_[i];
         if (t.samples.empty()) continue;
-        if (v.groundContact != t.samples.back().contact) return true;
+        if (v.contact.groundContact != t.samples.back().contact) return true;
         if (world.TouchdownOf(v).happened != t.touchedDown) return true;
     }
     return false;
@@ -186,14 +186,14 @@ void ViewRecorder::Sample(World &world) {
         VesselSample s;
         // Body-fixed, so that the ground stays put under a turning body.
         const Mat3 planet = world.Body().Orientation(world.Mjd());
-        s.pos = planet.transpose() * v.pos;
+        s.pos = planet.transpose() * v.motion.positionGlobal;
         s.attitude = Quat(planet.transpose() * v.Rotation());
-        for (const Animation &a : v.animations) s.animations.push_back(a.state);
-        for (const auto &t : v.thrusters) s.thrusters.push_back(t->effective);
-        s.navmodes = v.navmodes;
+        for (const Animation &a : v.actuators.animations) s.animations.push_back(a.state);
+        for (const auto &t : v.actuators.thrusters) s.thrusters.push_back(t->effective);
+        s.navmodes = v.actuators.navmodes;
         s.propellant = v.PropellantMass();
         static_cast<Instruments &>(s) = InstrumentsOf(v, world.Body());
-        s.contact = v.groundContact;
+        s.contact = v.contact.groundContact;
         track.samples.push_back(std::move(s));
         track.touchedDown = world.TouchdownOf(v).happened;
         SamplePoses(v, track, time);
@@ -286,7 +286,7 @@ std::string ViewRecorder::Finish(World &world) {
         jv["model"] = track.hasModel ? ModelJson(track.model) : Json(nullptr);
 
         Json thrusters = Json::array();
-        for (const auto &t : v.thrusters)
+        for (const auto &t : v.actuators.thrusters)
             thrusters.push_back({{"pos", Triple(Flip(t->pos), kModelStep)},
                                  {"dir", Triple(Flip(t->dir), kNormalStep)},
                                  {"maxThrust", t->maxThrust},
@@ -303,7 +303,7 @@ std::string ViewRecorder::Finish(World &world) {
         jv["yawLeft"] = members(THGROUP_ATT_YAWLEFT);
         jv["yawRight"] = members(THGROUP_ATT_YAWRIGHT);
         Json exhausts = Json::array();
-        for (const ExhaustRecord &e : v.exhausts)
+        for (const ExhaustRecord &e : v.def.exhausts)
             exhausts.push_back({{"thruster", IndexOf(v, e.thruster)},
                                 {"pos", Triple(Flip(e.pos), kModelStep)},
                                 {"dir", Triple(Flip(e.dir), kNormalStep)},
@@ -311,7 +311,7 @@ std::string ViewRecorder::Finish(World &world) {
                                 {"width", e.width}});
         jv["exhausts"] = std::move(exhausts);
         Json streams = Json::array();
-        for (const StreamRecord &s : v.streams)
+        for (const StreamRecord &s : v.def.streams)
             if (s.thruster)  // the re-entry glow is not shown
                 streams.push_back({{"thruster", IndexOf(v, s.thruster)},
                                    {"pos", Triple(Flip(s.pos), kModelStep)},
@@ -322,7 +322,7 @@ std::string ViewRecorder::Finish(World &world) {
         const std::size_t n = track.samples.size();
         std::vector<double> px(n), py(n), pz(n), qx(n), qy(n), qz(n), qw(n), nav(n), contact(n), prop(n), alt(n),
             vs(n), hs(n), pitch(n), bank(n), heading(n);
-        const std::size_t animCount = v.animations.size(), thrCount = v.thrusters.size();
+        const std::size_t animCount = v.actuators.animations.size(), thrCount = v.actuators.thrusters.size();
         std::vector<std::vector<double>> anims(animCount, std::vector<double>(n)),
             thr(thrCount, std::vector<double>(n));
         Quat previous = Quat::Identity();
@@ -410,7 +410,7 @@ std::string ViewRecorder::Finish(World &world) {
                   {"frames", std::move(hudFrames)}};
 
     Json notes = Json::array();
-    for (const auto &a : world.Annotations())
+    for (const auto &a : world.AllAnnotations())
         notes.push_back({{"text", a->text},
                          {"from", a->createdAt},
                          {"to", a->deleted ? Json(a->deletedAt) : Json(nullptr)},

@@ -1,62 +1,72 @@
 // The simulated world of one run: the turning central body, the vessels
 // created from a scenario (each driven by its freshly loaded module or
-// passive), the annotations, the head-up display canvas and the frame loop in
-// the host's order of work.
+// passive), the annotations, the host's keyboard, the head-up display
+// canvas, and the frame in the host's order of work.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "sim/world/CentralBody.h"
-#include "sim/vessel/Dynamics.h"
-#include "sim/hostapi/HudCanvas.h"
+#include "host/Orbitersdk.h"
+#include "hostlib/Backend.h"
+#include "sim/base/CentralBody.h"
 #include "sim/files/Installation.h"
 #include "sim/files/KeyScript.h"
-#include "sim/hostapi/ModuleLibrary.h"
 #include "sim/files/Scenario.h"
+#include "sim/vessel/Actuation.h"
 #include "sim/vessel/Vessel.h"
+#include "sim/world/Annotations.h"
+#include "sim/world/HudCanvas.h"
+#include "sim/world/Keyboard.h"
+#include "sim/world/ModuleLibrary.h"
 
 namespace vtal::sim {
 
-class SimBackend;
+class World;
 
-struct Annotation {
-    bool exclusive = false;
-    double size = 1.0;
-    Vec3 colour = Vec3::Ones();
-    double box[4] = {0.0, 0.0, 1.0, 1.0};  // left, top, right, bottom, fractions of the window
-    std::string text;
-    double createdAt = 0.0;
-    bool deleted = false;
-    double deletedAt = 0.0;
-};
+// Changes a vessel's start once its scenario status is applied, before its
+// module's post-creation and before the host derives ground contact from
+// it (a campaign's dispersion of the start).
+using StartAdjustment = std::function<void(Vessel &, const CentralBody &)>;
+
+// Makes the host API's backend for a world; it is installed while the world lives.
+using BackendFactory = std::function<std::unique_ptr<host::Backend>(World &)>;
 
 struct WorldOptions {
     double dt = 1.0 / 60.0;
-    std::vector<KeyEvent> keys;
+    std::vector<KeyEvent> keys;  // the key script
+    bool liveKeyboard = false;   // keys come from outside (Keyboard()) as well: the keyboard runs every frame
     std::ostream *log = nullptr;       // annotations as they appear; null: silent
     std::ostream *warnings = nullptr;  // warnings as they arise; null: kept only
     int hudWidth = 1280;
     int hudHeight = 1024;
     bool preciseSave = false;  // saved states with 17 significant digits, for exact continuation
+    StartAdjustment adjustStart;
+};
+
+// What a module's clbkLoadStateEx reads from: one vessel block, line by line.
+struct ScenarioLineFeed {
+    const std::vector<ScenarioLine> *lines = nullptr;
+    std::size_t next = 0;
+    std::vector<char> buffer;
 };
 
 class World {
 public:
-    // Loads the modules, creates every vessel as the host does and runs their
-    // post-creation. Throws InputError (with nothing left loaded) on bad input.
-    World(const Scenario &scenario, const Installation &installation, const WorldOptions &options);
+    // Installs the backend that `makeBackend` makes, loads the modules,
+    // creates every vessel as the host does and runs their post-creation.
+    // Throws InputError (with nothing left loaded) on bad input.
+    World(const Scenario &scenario, const Installation &installation, const WorldOptions &options,
+          const BackendFactory &makeBackend);
     ~World();
     World(const World &) = delete;
     World &operator=(const World &) = delete;
 
-    // One frame, in the host's order: pre-steps; navigation modes, thrust and
-    // aerodynamics; integration with surface contact (or the landed update)
-    // and the new surface quantities; post-steps; ground contact and the
-    // rest test; then the keyboard of the focus vessel.
+    // One frame, in the host's order of work.
     void Step();
 
     // The time at the start of the step being computed (oapiGetSimTime);
@@ -67,18 +77,24 @@ public:
     // Inside a post-step the host still answers position, velocity, attitude
     // and rates with the state from before the step.
     bool InPostStep() const { return inPostStep_; }
-    bool PreciseSave() const { return savingPrecise_; }
     long Frame() const { return frame_; }
     double Dt() const { return dt_; }
     const CentralBody &Body() const { return *body_; }
     const std::vector<std::unique_ptr<Vessel>> &Vessels() const { return vessels_; }
     Vessel *Focus() const { return focus_; }
+    // Gives the focus to another vessel: the keys held go up for the old one,
+    // and both modules are told, as the host does.
+    void SetFocus(Vessel &v);
     Vessel *FindVessel(const std::string &name) const;
     bool IsVessel(OBJHANDLE h) const;
-    const Touchdown &TouchdownOf(const Vessel &v) const { return v.touchdown; }
-    const std::vector<std::unique_ptr<Annotation>> &Annotations() const { return annotations_; }
+    const Touchdown &TouchdownOf(const Vessel &v) const { return v.contact.touchdown; }
+    Annotations &Notes() { return notes_; }
+    const std::vector<std::unique_ptr<Annotation>> &AllAnnotations() const { return notes_.All(); }
     const std::vector<std::string> &Warnings() const { return warnings_; }
     const Scenario &Source() const { return scenario_; }
+    // The host's keyboard; events pushed here reach the focus vessel's module
+    // in the next frame's key phase.
+    Keyboard &Keys() { return keyboard_; }
 
     // Paints the focus vessel's head-up display onto the canvas.
     void PaintHud();
@@ -95,21 +111,28 @@ public:
     void WarnOnce(const std::string &message);    // once per message
 
 private:
-    friend class SimBackend;
-
+    // Creation (WorldCreation.cpp).
     void LoadModules(const Installation &installation);
     void CreateVessel(const VesselBlock &block);
     void CreateModuleVessel(Vessel &v, ModuleLibrary &module, const VesselClass &vc, const VesselBlock &block,
                             StandardStatus &status);
     void DefinePassiveVessel(Vessel &v, const VesselClass &vc, const VesselBlock &block, StandardStatus &status);
+    void DeriveStartState();
     void Teardown();
+
+    // The phases of a frame, in order.
+    void RunPreSteps(double t0, double mjd0);
+    void ApplyActuation();
+    void AdvanceVessels(double t1);
+    void RunPostSteps(double t1, double mjd1);
+    void UpdateContactAndRest(double t0, double t1, double mjd1);
+    void AdvanceClock();
     void RecordTouchdowns();
-    void UpdateVessel(Vessel &v, Loads &loads);
-    void ReportNavmodeChanges();
     void ProcessKeys();
-    void BuildKeyTransitions();
-    void HostBufferedKey(Vessel &v, int scanCode);
-    void HostDirectKeys(Vessel &v);
+    void ReportNavmodeChanges();
+
+    void AdvanceVessel(Vessel &v, Loads &loads, double t1);
+    StatusContext StatusContextNow();
 
     Scenario scenario_;
     const CentralBody *body_ = nullptr;
@@ -119,7 +142,7 @@ private:
     long frame_ = 0;
     WorldOptions options_;
 
-    std::unique_ptr<SimBackend> backend_;
+    std::unique_ptr<host::Backend> backend_;
     std::vector<std::pair<std::string, std::unique_ptr<ModuleLibrary>>> modules_;
     std::vector<VesselClass> classes_;           // per scenario vessel block
     std::vector<ModuleLibrary *> blockModules_;  // per block: its module, or null
@@ -128,22 +151,12 @@ private:
     std::vector<Loads> loads_;
     Vessel *focus_ = nullptr;
     bool inPostStep_ = false;
-    bool savingPrecise_ = false;
-    std::vector<std::unique_ptr<Annotation>> annotations_;
-    std::vector<std::unique_ptr<std::string>> textures_;
+    Annotations notes_;
     VtalCanvas canvas_;
     std::vector<std::string> warnings_;
-
-    // Keyboard script state: the next key-down and key-up events due.
-    struct KeyTransition {
-        double time;
-        int scanCode;
-        bool down, shift, ctrl;
-    };
-    std::vector<KeyTransition> transitions_;
-    std::size_t nextTransition_ = 0;
-    int heldCount_[256] = {};
-    char keyState_[256] = {};
+    Keyboard keyboard_;
+    ScriptedKeys script_;
+    bool keyboardRuns_ = false;
 };
 
 }  // namespace vtal::sim

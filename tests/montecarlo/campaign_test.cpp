@@ -101,7 +101,7 @@ StartValues FlownStart(const std::string &scenarioPath) {
     o.onStart = [&s](vtal::sim::World &world) {
         using namespace vtal::sim;
         const Vessel &v = *world.Focus();
-        const HorizonFrame h = HorizonAt(v.pos);
+        const HorizonFrame h = HorizonAt(v.motion.positionGlobal);
         const Vec3 ground = GroundVelocity(v, world.Body());
         const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
         auto set = [&s](Quantity q, double x) { s[static_cast<int>(q)] = x; };
@@ -113,9 +113,9 @@ StartValues FlownStart(const std::string &scenarioPath) {
         set(Quantity::Pitch, Pitch(v) / kRadPerDeg);
         set(Quantity::Bank, Bank(v) / kRadPerDeg);
         set(Quantity::Heading, Heading(v) / kRadPerDeg);
-        set(Quantity::PitchRate, v.omega.x() / kRadPerDeg);
-        set(Quantity::YawRate, v.omega.y() / kRadPerDeg);
-        set(Quantity::BankRate, v.omega.z() / kRadPerDeg);
+        set(Quantity::PitchRate, v.motion.bodyRates.x() / kRadPerDeg);
+        set(Quantity::YawRate, v.motion.bodyRates.y() / kRadPerDeg);
+        set(Quantity::BankRate, v.motion.bodyRates.z() / kRadPerDeg);
         set(Quantity::Propellant, MainTank(v)->mass);
     };
     vtal::sim::Fly(o);

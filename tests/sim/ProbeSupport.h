@@ -43,7 +43,7 @@ inline std::unique_ptr<sim::World> MakeProbeWorld(const std::string &text, const
     const sim::Scenario scn = sim::ParseScenarioText(text, "probe.scn");
     sim::WorldOptions o;
     o.keys = sim::ParseKeyScript(keys);
-    return std::make_unique<sim::World>(scn, sim::Installation(VTAL_PROBE_ROOT), o);
+    return sim::MakeWorld(scn, sim::Installation(VTAL_PROBE_ROOT), o);
 }
 
 }  // namespace vtal::simtest

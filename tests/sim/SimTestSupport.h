@@ -13,6 +13,7 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/files/Installation.h"
 #include "sim/files/Scenario.h"
+#include "sim/hostapi/SimBackend.h"
 #include "sim/world/World.h"
 
 namespace vtal::simtest {
@@ -78,7 +79,7 @@ inline std::unique_ptr<sim::World> MakeWorld(const std::string &text, const std:
     o.dt = dt;
     o.keys = sim::ParseKeyScript(keys);
     o.preciseSave = true;
-    return std::make_unique<sim::World>(scn, sim::Installation(Root()), o);
+    return sim::MakeWorld(scn, sim::Installation(Root()), o);
 }
 
 // Speed over the turning ground.

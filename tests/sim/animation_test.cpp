@@ -45,8 +45,8 @@ TEST(Evaluator, MotionIsRelativeToTheModelledStateAndChildrenRideOnParents) {
     MGROUP_ROTATE hinge(0, g1, 1, _V(1, 0, 0), _V(0, 1, 0), static_cast<float>(90 * sim::kRadPerDeg));
     MGROUP_TRANSLATE slide(0, g2, 1, _V(0, 0, 2));
     Vessel v;
-    v.animations.resize(2);
-    v.animations[0].initialState = 0.5;  // modelled half open
+    v.actuators.animations.resize(2);
+    v.actuators.animations[0].initialState = 0.5;  // modelled half open
     auto parent = std::make_unique<sim::AnimationComponent>();
     parent->animation = 0;
     parent->transform = &hinge;
@@ -54,16 +54,16 @@ TEST(Evaluator, MotionIsRelativeToTheModelledStateAndChildrenRideOnParents) {
     child->animation = 1;
     child->transform = &slide;
     child->parent = parent.get();
-    v.components.push_back(std::move(parent));
-    v.components.push_back(std::move(child));
+    v.actuators.components.push_back(std::move(parent));
+    v.actuators.components.push_back(std::move(child));
 
-    v.animations[0].state = 0.5;
-    v.animations[1].state = 0.0;
+    v.actuators.animations[0].state = 0.5;
+    v.actuators.animations[1].state = 0.0;
     EXPECT_TRUE(Identity(sim::GroupTransform(v, 0, 1)));
     EXPECT_TRUE(Identity(sim::GroupTransform(v, 0, 2)));
 
-    v.animations[0].state = 1.0;  // 45 deg further than modelled
-    v.animations[1].state = 1.0;
+    v.actuators.animations[0].state = 1.0;  // 45 deg further than modelled
+    v.actuators.animations[1].state = 1.0;
     const Transform hingeMotion = Rotation(Vec3(1, 0, 0), Vec3(0, 1, 0), 45.0);
     EXPECT_TRUE(Same(sim::GroupTransform(v, 0, 1), hingeMotion));
     EXPECT_TRUE(Same(sim::GroupTransform(v, 0, 2), hingeMotion * Eigen::Translation3d(Vec3(0, 0, 2))));
@@ -73,12 +73,12 @@ TEST(Evaluator, ScalingIsRelativeToTheModelledFactor) {
     UINT g[] = {5};
     MGROUP_SCALE mast(0, g, 1, _V(0, 1, 0), _V(1, 3, 1));
     Vessel v;
-    v.animations.resize(1);
-    v.animations[0].initialState = 0.5;  // modelled at factor 2
+    v.actuators.animations.resize(1);
+    v.actuators.animations[0].initialState = 0.5;  // modelled at factor 2
     auto c = std::make_unique<sim::AnimationComponent>();
     c->transform = &mast;
-    v.components.push_back(std::move(c));
-    v.animations[0].state = 1.0;
+    v.actuators.components.push_back(std::move(c));
+    v.actuators.animations[0].state = 1.0;
     const Vec3 p = sim::GroupTransform(v, 0, 5) * Vec3(0, 3, 0);
     EXPECT_NEAR(p.y(), 1.0 + 2.0 * 1.5, 1e-12);
 }
@@ -87,7 +87,7 @@ TEST(Evaluator, ScalingIsRelativeToTheModelledFactor) {
 class LanderAnimations : public ::testing::Test {
 protected:
     LanderAnimations() : world(MakeWorld(ScenarioWith(LanderBlock(LandedLines())))), lander(*world->Focus()) {}
-    void Set(LanderAnimation a, double state) { lander.animations.at(a).state = state; }
+    void Set(LanderAnimation a, double state) { lander.actuators.animations.at(a).state = state; }
     Transform Group(UINT g) const { return sim::GroupTransform(lander, 0, g); }
 
     std::unique_ptr<sim::World> world;
@@ -95,8 +95,8 @@ protected:
 };
 
 TEST_F(LanderAnimations, NothingIsDisplacedAtTheInitialStates) {
-    ASSERT_EQ(lander.animations.size(), 8u);
-    EXPECT_DOUBLE_EQ(lander.animations[kArmRot].state, 0.7);
+    ASSERT_EQ(lander.actuators.animations.size(), 8u);
+    EXPECT_DOUBLE_EQ(lander.actuators.animations[kArmRot].state, 0.7);
     const auto poses = sim::EvaluateGroupPoses(lander);
     EXPECT_GT(poses.size(), 80u);
     for (const auto &p : poses) EXPECT_TRUE(Identity(p.transform)) << "group " << p.group;

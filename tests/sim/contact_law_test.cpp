@@ -75,18 +75,18 @@ Kinematics Placed(double height, double heading = 0.0, const Vec3 &groundVelocit
     r.col(1) = top;
     r.col(2) = nose;
     Kinematics k;
-    k.pos = up * (kMoonRadius + height);
+    k.positionGlobal = up * (kMoonRadius + height);
     k.attitude = Quat(r);
     k.attitude.normalize();
-    k.vel = SpinVelocity(k.pos) + k.attitude * groundVelocity;
-    k.omega = omega;
+    k.velocityGlobal = SpinVelocity(k.positionGlobal) + k.attitude * groundVelocity;
+    k.bodyRates = omega;
     return k;
 }
 
-double Depth(const Kinematics &k, const Vec3 &p) { return (k.pos + k.attitude * p).norm() - kMoonRadius; }
+double Depth(const Kinematics &k, const Vec3 &p) { return (k.positionGlobal + k.attitude * p).norm() - kMoonRadius; }
 double SpeedFactor(double v) { return std::fabs(v) < 10.0 ? std::sqrt(0.1 * std::fabs(v)) : 1.0; }
 // The local vertical in the vessel frame.
-Vec3 Vertical(const Kinematics &k) { return k.attitude.conjugate() * k.pos.normalized(); }
+Vec3 Vertical(const Kinematics &k) { return k.attitude.conjugate() * k.positionGlobal.normalized(); }
 
 sim::ContactLoads Contact(const Vessel &v, const Kinematics &k, double h = kSubstep) {
     return sim::SurfaceContact(v, k, v.Mass(), sim::Moon(), h);
@@ -303,7 +303,7 @@ TEST(FrictionDirection, LongitudinalAxisIsProjectedOnTheHorizontal) {
     const double pitch = 10.0, speed = 2.0;
     // Sliding north, horizontally, under a vessel facing north with its nose up.
     Kinematics k = Placed(0.78, 0.0, Vec3::Zero(), Vec3::Zero(), pitch);
-    k.vel += speed * site.North();
+    k.velocityGlobal += speed * site.North();
     double normal = 0.0, lng = 0.0;
     for (const Vec3 &p : kAlongZ) {
         const double t = Depth(k, p);
@@ -402,8 +402,8 @@ TEST(GroundVelocity, IncludesTheMoonsSpin) {
     Site equator;
     equator.lat = 0.0;
     Kinematics still = Placed(0.95, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, equator);  // nose north
-    const double slide = SpinVelocity(still.pos).norm();
-    still.vel.setZero();
+    const double slide = SpinVelocity(still.positionGlobal).norm();
+    still.velocityGlobal.setZero();
     double lat = 0.0;
     for (const Vec3 &p : kAlongZ) lat += 0.5 * std::min(-Depth(still, p), 0.1) * 1e6 * SpeedFactor(slide);
     const Vec3 f = still.attitude * Contact(v, still).force;
@@ -427,11 +427,11 @@ TEST(ContactEntry, FastApproachIsScaledToSixtyMetresPerSecond) {
         Vessel v = ContactVessel(kAlongZ, 1000.0, 0.0, 0.0);  // frictionless: the drift shows the scaling
         const Site site;
         const double drift = 10.0;  // m/s east
-        v.SetState(Placed(1.5, 0.0, Vec3(drift, -c.sink, 0.0), Vec3::Zero(), 0.0, site));
-        ASSERT_FALSE(v.groundContact);
+        v.motion = Placed(1.5, 0.0, Vec3(drift, -c.sink, 0.0), Vec3::Zero(), 0.0, site);
+        ASSERT_FALSE(v.contact.groundContact);
         sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
-        EXPECT_TRUE(v.groundContact) << c.sink;
-        const Vec3 ground = v.vel - SpinVelocity(v.pos);
+        EXPECT_TRUE(v.contact.groundContact) << c.sink;
+        const Vec3 ground = v.motion.velocityGlobal - SpinVelocity(v.motion.positionGlobal);
         EXPECT_NEAR(ground.dot(site.East()), drift * c.keptFraction, 0.01) << c.sink;
     }
 }
@@ -482,11 +482,11 @@ TEST(ContactSubsteps, AStiffVesselsRockingDiesAway) {
         v.def.pmi = Vec3(pmi, pmi, pmi);
         const Site site;
         const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;  // CG height with the springs under its weight
-        v.SetState(Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, site));
-        v.groundContact = true;
+        v.motion = Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, site);
+        v.contact.groundContact = true;
         for (int frame = 0; frame < 120; ++frame) EXPECT_TRUE(sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0));
-        EXPECT_LT(v.omega.norm(), 1e-4) << pmi;
-        EXPECT_NEAR(v.pos.norm() - kMoonRadius, rest, 1e-3) << pmi;
+        EXPECT_LT(v.motion.bodyRates.norm(), 1e-4) << pmi;
+        EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, rest, 1e-3) << pmi;
     }
 }
 
@@ -498,13 +498,13 @@ TEST(ContactSubsteps, AnUndampedRockingNeitherGrowsNorDies) {
     v.def.pmi = Vec3(0.2, 0.2, 0.2);
     v.def.damping = 0.0;
     const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;
-    v.SetState(Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, Site()));
-    v.groundContact = true;
+    v.motion = Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, Site());
+    v.contact.groundContact = true;
     double firstSecond = 0.0, lastSecond = 0.0;
     for (int frame = 0; frame < 240; ++frame) {
         sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
         double &peak = frame < 60 ? firstSecond : lastSecond;
-        if (frame < 60 || frame >= 180) peak = std::max(peak, v.omega.norm());
+        if (frame < 60 || frame >= 180) peak = std::max(peak, v.motion.bodyRates.norm());
     }
     EXPECT_GT(lastSecond, 0.5 * firstSecond);
     EXPECT_LT(lastSecond, 1.5 * firstSecond);
@@ -517,10 +517,10 @@ TEST(ContactSubsteps, TooStiffForTheLongestFramesIsFlownAndWarned) {
     stiff.def.pmi = Vec3(0.2, 0.2, 0.2);
     EXPECT_GT(sim::ContactSubsteps(stiff.def, stiff.Mass(), 1.0), sim::kMaxContactSubsteps);
     const Site site;
-    stiff.SetState(Placed(0.999, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, site));
-    stiff.groundContact = true;
+    stiff.motion = Placed(0.999, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, site);
+    stiff.contact.groundContact = true;
     EXPECT_FALSE(sim::Propagate(stiff, sim::Moon(), sim::Loads{}, 1.0));
-    EXPECT_TRUE(stiff.pos.allFinite());
+    EXPECT_TRUE(stiff.motion.positionGlobal.allFinite());
 
     Start s;
     s.alt = 0.999;  // the default vessel's points a metre below it, just in the ground

@@ -38,10 +38,10 @@ TEST(DefaultDescent, LandsSoftlyWithEnginesCutAndLegsAndFeetOut) {
     o.onFrame = [&](sim::World &w) {
         Vessel &v = *w.Focus();
         if (w.Frame() == 1) firstFrameLegs = ModuleValue(w, v, "LEGS").at(1);
-        if (v.groundContact && contactTime < 0.0) contactTime = w.SimTime();
+        if (v.contact.groundContact && contactTime < 0.0) contactTime = w.SimTime();
         if (contactTime >= 0.0 && feetOutTime < 0.0 && ModuleValue(w, v, "FEET").at(1) >= 1.0) feetOutTime = w.SimTime();
         if (contactTime >= 0.0 && w.SimTime() > contactTime + 0.5)
-            for (const auto &t : v.thrusters) largestLevelAfterCutoff = std::max(largestLevelAfterCutoff, t->effective);
+            for (const auto &t : v.actuators.thrusters) largestLevelAfterCutoff = std::max(largestLevelAfterCutoff, t->effective);
     };
     const sim::RunResult r = sim::Fly(o);
     ASSERT_EQ(r.vessels.size(), 1u);
@@ -103,7 +103,7 @@ TEST(Keys, NavigationKeysReachTheHostOnlyUnderManualOverride) {
     auto automatic = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s), "  MANUAL 0\n")), "0.5:L,0.6-1:num8");
     RunFor(*automatic, 1.0);
     EXPECT_FALSE(automatic->Focus()->NavmodeOn(NAVMODE_HLEVEL));
-    EXPECT_NEAR(automatic->Focus()->omega.x(), 0.0, 1e-12);  // held keypad 8 was taken back
+    EXPECT_NEAR(automatic->Focus()->motion.bodyRates.x(), 0.0, 1e-12);  // held keypad 8 was taken back
     automatic.reset();
     auto manual = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s), "  MANUAL 1\n")), "0.5:L,0.6-1:num8");
     RunFor(*manual, 1.0);
@@ -125,7 +125,7 @@ TEST_P(ManualOverride, TheLanderFallsAndTheCrashNoticeShowsForFiveSeconds) {
     o.until = 60.0;
     double largestLevel = 0.0;
     o.onFrame = [&](sim::World &w) {
-        for (const auto &t : w.Focus()->thrusters) largestLevel = std::max(largestLevel, t->effective);
+        for (const auto &t : w.Focus()->actuators.thrusters) largestLevel = std::max(largestLevel, t->effective);
     };
     const sim::RunResult r = sim::Fly(o);
     EXPECT_EQ(largestLevel, 0.0);
@@ -155,14 +155,14 @@ TEST(SaveAndReload, MidDescentTheTrajectoryContinues) {
     sim::RunOptions whole = Quiet();
     whole.until = 50.0;
     whole.onFrame = [&](sim::World &w) {
-        if (w.Frame() == 3000) posAt50 = w.Focus()->pos;
+        if (w.Frame() == 3000) posAt50 = w.Focus()->motion.positionGlobal;
     };
     sim::Fly(whole);
     sim::RunOptions second = Quiet(saved);
     second.until = 5.0;
     Vec3 posResumed = Vec3::Zero();
     second.onFrame = [&](sim::World &w) {
-        if (w.Frame() == 300) posResumed = w.Focus()->pos;
+        if (w.Frame() == 300) posResumed = w.Focus()->motion.positionGlobal;
     };
     const sim::RunResult r = sim::Fly(second);
     EXPECT_LT((posResumed - posAt50).norm(), 0.01);
@@ -174,7 +174,7 @@ TEST(SaveAndReload, OnTheGroundStatusesAndPositionStay) {
     auto w = MakeWorld(ScenarioWith(LanderBlock(LandedLines(), "  MANUAL 0\n")), "1:K,1:G");
     RunFor(*w, 3.0);
     const std::string saved = w->SaveScenario();
-    const Vec3 pos = w->Focus()->pos;
+    const Vec3 pos = w->Focus()->motion.positionGlobal;
     const std::vector<double> solar = ModuleValue(*w, *w->Focus(), "SOLP");
     const double mjd = w->Mjd();
     w.reset();
@@ -182,14 +182,14 @@ TEST(SaveAndReload, OnTheGroundStatusesAndPositionStay) {
     auto again = MakeWorld(saved);
     Vessel &v = *again->Focus();
     EXPECT_DOUBLE_EQ(again->Mjd(), mjd);  // the date goes on, and with it the Moon's turn
-    EXPECT_LT((v.pos - pos).norm(), 1e-3);
+    EXPECT_LT((v.motion.positionGlobal - pos).norm(), 1e-3);
     EXPECT_EQ(ModuleValue(*again, v, "SOLP").at(0), 3.0);
     EXPECT_NEAR(ModuleValue(*again, v, "SOLP").at(1), solar.at(1), 1e-4);
     RunFor(*again, 9.0);  // the panels carry on opening
     EXPECT_EQ(ModuleValue(*again, v, "SOLP"), (std::vector<double>{1, 1}));
     // Still where it stood on the turning Moon.
     const auto bodyFixed = [&](const Vec3 &p, double date) { return Vec3(again->Body().Orientation(date).transpose() * p); };
-    EXPECT_LT((bodyFixed(v.pos, again->Mjd()) - bodyFixed(pos, mjd)).norm(), 1e-3);
+    EXPECT_LT((bodyFixed(v.motion.positionGlobal, again->Mjd()) - bodyFixed(pos, mjd)).norm(), 1e-3);
 }
 
 TEST(TwoLanders, BothBlocksCarryTheSharedSwitches) {

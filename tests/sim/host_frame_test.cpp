@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ProbeSupport.h"
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 
 namespace vtal::simtest {
 namespace {
@@ -80,9 +80,9 @@ TEST(HostFrame, PostStepSeesTheOldAngularVelocityAndPositionButTheNewAltitude) {
     Vessel &v = *w->Focus();
     RunFor(*w, 10 * kDt);
     ASSERT_EQ(frame, 10);
-    EXPECT_GT(v.omega.x(), 0.0);
+    EXPECT_GT(v.motion.bodyRates.x(), 0.0);
     EXPECT_EQ(postRate.x, preRate.x);           // the rate before the step
-    EXPECT_NE(v.omega.x(), postRate.x);         // ... which the step then changed
+    EXPECT_NE(v.motion.bodyRates.x(), postRate.x);         // ... which the step then changed
     EXPECT_DOUBLE_EQ(postAlt, sim::Altitude(v, w->Body()));  // the altitude after it
     EXPECT_NEAR(preAlt - postAlt, 30.0 * kDt, 0.01);
     EXPECT_EQ(postPos.x, prePos.x);
@@ -155,8 +155,8 @@ TEST(HostSetters, ThrusterLevelsAreKeptAsGivenAndGroupLevelsClamped) {
     Vessel &v = *w->Focus();
     EXPECT_DOUBLE_EQ(afterSet, 1.0);
     EXPECT_DOUBLE_EQ(groupAfterSet, 0.3);
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->level, 2.0);
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->effective, 1.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->level, 2.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->effective, 1.0);
     EXPECT_DOUBLE_EQ(v.Group(THGROUP_ATT_PITCHUP)->members[0]->level, 1.0);
     const std::string saved = w->SaveScenario();
     EXPECT_NE(saved.find("THLEVEL 0:2.000000 1:0.300000 2:1.000000 3:1.000000"), std::string::npos) << saved;
@@ -178,17 +178,17 @@ TEST(HostSetters, AnEmptyTankStopsItsThrustersForGoodButTheStepThatEmptiesItStil
     Vessel &v = *w->Focus();
     const double sink0 = sim::VerticalSpeed(v);
     w->Step();
-    const double gravity = w->Body().gm / std::pow(v.pos.norm(), 2);
+    const double gravity = w->Body().gm / std::pow(v.motion.positionGlobal.norm(), 2);
     const double mass = v.Mass();
-    EXPECT_DOUBLE_EQ(v.tanks[0]->mass, 0.0);
+    EXPECT_DOUBLE_EQ(v.actuators.tanks[0]->mass, 0.0);
     // Full thrust for the whole step although the tank held less.
     EXPECT_NEAR((sim::VerticalSpeed(v) - sink0) / kDt, 2000.0 / mass - gravity, 0.01);
     w->Step();
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->level, 0.0);
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->effective, 0.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->level, 0.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->effective, 0.0);
     RunFor(*w, 3 * kDt);
-    EXPECT_DOUBLE_EQ(v.tanks[0]->mass, 50.0);  // refuelling does not restart it
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->effective, 0.0);
+    EXPECT_DOUBLE_EQ(v.actuators.tanks[0]->mass, 50.0);  // refuelling does not restart it
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->effective, 0.0);
 }
 
 TEST(HostSetters, ATankMayBeFilledBeyondItsMaximum) {
@@ -199,7 +199,7 @@ TEST(HostSetters, ATankMayBeFilledBeyondItsMaximum) {
     };
     auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(HighUp())), "Probe"));
     w->Step();
-    EXPECT_DOUBLE_EQ(w->Focus()->tanks[0]->mass, 180.0);
+    EXPECT_DOUBLE_EQ(w->Focus()->actuators.tanks[0]->mass, 180.0);
     bool warned = false;
     for (const auto &m : w->Warnings()) warned |= m.find("beyond its maximum") != std::string::npos;
     EXPECT_TRUE(warned);
@@ -225,7 +225,7 @@ TEST(HostKeys, KeypadPlusHeldGivesFullMainThrustOnlyWhileHeld) {
         const bool held = t0 > 0.5 - 1e-9 && t0 < 1.0 - 1e-9;
         EXPECT_DOUBLE_EQ(level[i], held ? 1.0 : 0.0) << "step from " << t0;
     }
-    EXPECT_DOUBLE_EQ(w->Focus()->thrusters[0]->level, 0.0);  // an override, not the permanent level
+    EXPECT_DOUBLE_EQ(w->Focus()->actuators.thrusters[0]->level, 0.0);  // an override, not the permanent level
 }
 
 TEST(HostKeys, ANonZeroDirectKeyAnswerStopsTheHostsHeldKeys) {
@@ -287,9 +287,9 @@ TEST(HostKeys, CtrlKeypadPlusRaisesThePermanentMainLevelByAFifthPerSecond) {
     ProbeModule probe;
     auto w = MakeProbeWorld(ScenarioWith(ProbeBlock(FlyingLines(HighUp())), "Probe"), "0.5-1.5:ctrl+num+,2:num*");
     RunFor(*w, 1.75);
-    EXPECT_NEAR(w->Focus()->thrusters[0]->level, 0.2, 0.2 * kDt + 1e-9);
+    EXPECT_NEAR(w->Focus()->actuators.thrusters[0]->level, 0.2, 0.2 * kDt + 1e-9);
     RunFor(*w, 0.5);
-    EXPECT_DOUBLE_EQ(w->Focus()->thrusters[0]->level, 0.0);  // keypad * cuts main and retro
+    EXPECT_DOUBLE_EQ(w->Focus()->actuators.thrusters[0]->level, 0.0);  // keypad * cuts main and retro
 }
 
 TEST(HostKeys, KeypadAttitudeKeysGiveAFullOverrideOrATenthWithCtrl) {

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "SimTestSupport.h"
-#include "sim/files/StandardState.h"
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/VesselStatus.h"
+#include "sim/vessel/Actuation.h"
 
 namespace vtal::simtest {
 namespace {
@@ -25,7 +25,7 @@ constexpr double kDeg = sim::kPi / 180.0;
 
 Vec3 BodyFixed(const sim::World &w, const Vec3 &global) { return w.Body().Orientation(w.Mjd()).transpose() * global; }
 
-double Depth(const Vessel &v, const Vec3 &p) { return (v.pos + v.attitude * p).norm() - kMoonRadius; }
+double Depth(const Vessel &v, const Vec3 &p) { return (v.motion.positionGlobal + v.motion.attitude * p).norm() - kMoonRadius; }
 
 // The scenario's Euler angles (rad) as the host defines them.
 Mat3 EulerMatrix(const Vec3 &e) {
@@ -61,7 +61,7 @@ std::string PassiveBlock(const Start &s) { return "Probe:NoSuchClass\n" + Flying
 double LandsWithin(sim::World &w, const Vessel &v, double seconds) {
     const long frames = std::lround(seconds / w.Dt());
     for (long i = 0; i < frames && !v.Landed(); ++i) w.Step();
-    return v.Landed() ? v.landedAt : -1.0;
+    return v.Landed() ? v.contact.landedAt : -1.0;
 }
 
 // A vessel in contact, without thrust, still for more than 5 s: landed.
@@ -76,8 +76,8 @@ TEST(RestTest, AVesselLetGoAtRestLandsAfterFiveStillSeconds) {
     const double released = w->SimTime();
     w->Step();
     ASSERT_FALSE(v.Landed());
-    EXPECT_EQ(v.omega, Vec3::Zero());
-    EXPECT_TRUE(v.groundContact);
+    EXPECT_EQ(v.motion.bodyRates, Vec3::Zero());
+    EXPECT_TRUE(v.contact.groundContact);
     RunFor(*w, 4.9);
     EXPECT_FALSE(v.Landed());
     const double landed = LandsWithin(*w, v, 2.0);
@@ -102,7 +102,7 @@ TEST(RestTest, MovingMeansSquaredDisplacementOverTimeAboveTheThreshold) {
         v.def.frictionLng = v.def.frictionLat = 0.0;
         const double landed = LandsWithin(*w, v, 12.0);
         EXPECT_EQ(landed >= 0.0, c.lands) << c.slide;
-        EXPECT_TRUE(v.groundContact) << c.slide;
+        EXPECT_TRUE(v.contact.groundContact) << c.slide;
         EXPECT_NEAR(GroundSpeed(*w, v), c.lands ? 0.0 : c.slide, c.lands ? 1e-5 : 1e-3) << c.slide;
     }
 }
@@ -116,7 +116,7 @@ TEST(RestTest, NoLandingWhileAThrusterFires) {
     w->Step();
     ASSERT_FALSE(v.Landed());  // the thrust released it
     EXPECT_EQ(LandsWithin(*w, v, 9.0), -1.0);
-    EXPECT_TRUE(v.groundContact);
+    EXPECT_TRUE(v.contact.groundContact);
     EXPECT_LT(GroundSpeed(*w, v), 1e-3);
     sim::SetGroupLevel(v, THGROUP_MAIN, 0.0);
     const double cut = w->SimTime();
@@ -131,24 +131,24 @@ TEST(Landed, TurnsWithTheMoonAndAnswersFrozenSurfaceValues) {
     auto w = MakeWorld(ScenarioWith(LanderBlock(LandedLines(180.0, -23.4, 3.0))));
     Vessel &v = *w->Focus();
     ASSERT_TRUE(v.Landed());
-    const Vec3 local = BodyFixed(*w, v.pos), global = v.pos;
+    const Vec3 local = BodyFixed(*w, v.motion.positionGlobal), global = v.motion.positionGlobal;
     const double altitude = v.surface.altitude;
     const double t0 = w->SimTime();
     for (int i = 0; i < 600; ++i) {
         w->Step();
-        ASSERT_TRUE(v.groundContact);
+        ASSERT_TRUE(v.contact.groundContact);
         ASSERT_TRUE(v.Landed());
     }
     const double elapsed = w->SimTime() - t0;
-    EXPECT_LT((BodyFixed(*w, v.pos) - local).norm(), 1e-6);
+    EXPECT_LT((BodyFixed(*w, v.motion.positionGlobal) - local).norm(), 1e-6);
     const double surfaceSpeed = kMoonSpin * kMoonRadius * std::cos(3.0 * kDeg);  // at the mean radius
-    EXPECT_NEAR((v.pos - global).norm(), surfaceSpeed * elapsed, 1e-3);
-    EXPECT_NEAR(v.vel.norm(), surfaceSpeed, 1e-9);
-    ASSERT_GT(kMoonSpin * v.pos.norm() * std::cos(3.0 * kDeg) - surfaceSpeed, 1e-6);  // not the vessel's radius
-    EXPECT_EQ(v.surface.shipAirspeed, Vec3::Zero());
-    EXPECT_EQ(v.surface.horizonAirspeed, Vec3::Zero());
+    EXPECT_NEAR((v.motion.positionGlobal - global).norm(), surfaceSpeed * elapsed, 1e-3);
+    EXPECT_NEAR(v.motion.velocityGlobal.norm(), surfaceSpeed, 1e-9);
+    ASSERT_GT(kMoonSpin * v.motion.positionGlobal.norm() * std::cos(3.0 * kDeg) - surfaceSpeed, 1e-6);  // not the vessel's radius
+    EXPECT_EQ(v.surface.airspeedVessel, Vec3::Zero());
+    EXPECT_EQ(v.surface.airspeedHorizon, Vec3::Zero());
     EXPECT_EQ(v.surface.altitude, altitude);
-    EXPECT_NEAR(v.surface.heading, 180.0 * kDeg, 1e-12);
+    EXPECT_NEAR(v.surface.headingRad, 180.0 * kDeg, 1e-12);
     EXPECT_GT(altitude, 0.5);
 }
 
@@ -170,13 +170,13 @@ TEST(RestPose, LanderStandsOnItsSpringsWithTheHostsHeightAndTilt) {
     const Vec3 q0 = p[0] + up * weight / (2 * k), q1 = p[1] + up * weight / (4 * k), q2 = p[2] + up * weight / (4 * k);
     const Vec3 n = (q0 - 0.5 * (q1 + q2)).cross(q2 - q1).normalized();
     const double height = n.dot(-q0);
-    EXPECT_NEAR(v.landed.altitude, height, 1e-9);
-    EXPECT_NEAR(v.pos.norm() - kMoonRadius, height, 1e-6);
+    EXPECT_NEAR(v.contact.landed.altitude, height, 1e-9);
+    EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, height, 1e-6);
     // Tilted nose down until that plane is level.
-    EXPECT_NEAR(v.surface.pitch, std::atan2(n.z(), n.y()), 1e-9);
-    EXPECT_LT(v.surface.pitch, -0.6 * kDeg);
-    EXPECT_NEAR(v.surface.bank, 0.0, 1e-9);
-    EXPECT_NEAR(v.surface.heading, 90.0 * kDeg, 1e-12);
+    EXPECT_NEAR(v.surface.pitchRad, std::atan2(n.z(), n.y()), 1e-9);
+    EXPECT_LT(v.surface.pitchRad, -0.6 * kDeg);
+    EXPECT_NEAR(v.surface.bankRad, 0.0, 1e-9);
+    EXPECT_NEAR(v.surface.headingRad, 90.0 * kDeg, 1e-12);
 }
 
 // ALT alone, or an AROT before STATUS, does not place the vessel: only an
@@ -187,8 +187,8 @@ TEST(RestPose, AltWithoutAFollowingArotIsIgnored) {
         auto w = MakeWorld(ScenarioWith(LanderBlock(lines)));
         const Vessel &v = *w->Focus();
         EXPECT_TRUE(v.Landed());
-        EXPECT_NEAR(v.landed.altitude, 0.55, 0.02);
-        EXPECT_NEAR(v.surface.bank, 0.0, 1e-9);
+        EXPECT_NEAR(v.contact.landed.altitude, 0.55, 0.02);
+        EXPECT_NEAR(v.surface.bankRad, 0.0, 1e-9);
     }
 }
 
@@ -204,23 +204,23 @@ TEST(LandedLines, ArotAfterStatusRestoresTheBodyFixedAttitudeAndAlt) {
     const Vessel &v = *w->Focus();
     ASSERT_TRUE(v.Landed());
     const Mat3 expected = EulerMatrix(arotDeg * kDeg);
-    EXPECT_LT((v.landed.localRot - expected).norm(), 1e-12);
+    EXPECT_LT((v.contact.landed.vesselToBodyFixed - expected).norm(), 1e-12);
     EXPECT_LT((w->Body().Orientation(w->Mjd()).transpose() * v.Rotation() - expected).norm(), 1e-12);
-    EXPECT_NEAR(v.pos.norm() - kMoonRadius, 0.7, 1e-6);
-    const Vec3 local = BodyFixed(*w, v.pos).normalized();
+    EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, 0.7, 1e-6);
+    const Vec3 local = BodyFixed(*w, v.motion.positionGlobal).normalized();
     EXPECT_NEAR(std::asin(local.y()), -12.0 * kDeg, 1e-12);
     EXPECT_NEAR(std::atan2(local.z(), local.x()), 51.0 * kDeg, 1e-12);
-    const Vec3 up = v.attitude.conjugate() * v.pos.normalized();
+    const Vec3 up = v.motion.attitude.conjugate() * v.motion.positionGlobal.normalized();
     RunFor(*w, 1.0);
-    EXPECT_NEAR(v.surface.heading, 30.0 * kDeg, 1e-12);
-    EXPECT_NEAR(v.surface.pitch, std::atan2(up.z(), up.y()), 1e-9);
-    EXPECT_NEAR(v.surface.bank, std::atan2(up.x(), up.y()), 1e-9);
+    EXPECT_NEAR(v.surface.headingRad, 30.0 * kDeg, 1e-12);
+    EXPECT_NEAR(v.surface.pitchRad, std::atan2(up.z(), up.y()), 1e-9);
+    EXPECT_NEAR(v.surface.bankRad, std::atan2(up.x(), up.y()), 1e-9);
     ASSERT_GT(std::fabs(std::atan2(up.z(), up.y()) - std::asin(up.z())), 1e-3);  // the two pitches differ here
-    const Mat3 attitude = v.landed.localRot;
+    const Mat3 attitude = v.contact.landed.vesselToBodyFixed;
     w.reset();
     auto other = MakeWorld(ScenarioWith(LanderBlock(lines(200.0))));
-    EXPECT_LT((other->Focus()->landed.localRot - attitude).norm(), 1e-15);
-    EXPECT_NEAR(other->Focus()->surface.heading, 200.0 * kDeg, 1e-12);
+    EXPECT_LT((other->Focus()->contact.landed.vesselToBodyFixed - attitude).norm(), 1e-15);
+    EXPECT_NEAR(other->Focus()->surface.headingRad, 200.0 * kDeg, 1e-12);
 }
 
 // Saved landed: STATUS Landed Moon, POS (7 decimals), HEADING (2), ALT (3),
@@ -241,24 +241,24 @@ TEST(LandedLines, SavedWithTheHostsLinesAndDecimalsAndReadBack) {
     EXPECT_NEAR(std::stod(m[2]), 3.0, 1e-7);
     EXPECT_EQ(lines[2], "  HEADING 123.46");
     ASSERT_TRUE(std::regex_match(lines[3], m, std::regex("  ALT " + number3))) << lines[3];
-    EXPECT_NEAR(std::stod(m[1]), v.landed.altitude, 5e-4);
+    EXPECT_NEAR(std::stod(m[1]), v.contact.landed.altitude, 5e-4);
     ASSERT_TRUE(std::regex_match(lines[4], m, std::regex("  AROT " + number3 + " " + number3 + " " + number3)))
         << lines[4];
     const Mat3 written = EulerMatrix(Vec3(std::stod(m[1]), std::stod(m[2]), std::stod(m[3])) * kDeg);
-    EXPECT_LT((written - v.landed.localRot).norm(), 1e-4);
+    EXPECT_LT((written - v.contact.landed.vesselToBodyFixed).norm(), 1e-4);
     for (const std::string &line : lines)
         for (const char *key : {"RPOS", "RVEL", "VROT", "NAVMODE"}) EXPECT_NE(KeyOf(line), key) << line;
     EXPECT_EQ(KeyOf(lines[5]), "PRPLEVEL");
-    const Vec3 local = BodyFixed(*w, v.pos);
-    const double altitude = v.landed.altitude;
+    const Vec3 local = BodyFixed(*w, v.motion.positionGlobal);
+    const double altitude = v.contact.landed.altitude;
     w.reset();
 
     auto again = MakeWorld(saved);
     const Vessel &r = *again->Focus();
     EXPECT_TRUE(r.Landed());
-    EXPECT_LT((BodyFixed(*again, r.pos) - local).norm(), 0.01);  // 1e-7 deg of POS is 3 mm
-    EXPECT_NEAR(r.landed.altitude, altitude, 5e-4);
-    EXPECT_LT((r.landed.localRot - written).norm(), 1e-12);
+    EXPECT_LT((BodyFixed(*again, r.motion.positionGlobal) - local).norm(), 0.01);  // 1e-7 deg of POS is 3 mm
+    EXPECT_NEAR(r.contact.landed.altitude, altitude, 5e-4);
+    EXPECT_LT((r.contact.landed.vesselToBodyFixed - written).norm(), 1e-12);
     RunFor(*again, 1.0);
     EXPECT_TRUE(r.Landed());
 }
@@ -270,16 +270,16 @@ TEST(Release, ThrustFreesALandedVesselWithNoRotationAndTheSurfacesVelocity) {
     Vessel &v = *w->Focus();
     RunFor(*w, 0.9);
     ASSERT_TRUE(v.Landed());
-    const double height = v.pos.norm() - kMoonRadius;
+    const double height = v.motion.positionGlobal.norm() - kMoonRadius;
     while (v.Landed() && w->SimTime() < 1.2) w->Step();
     ASSERT_FALSE(v.Landed());
     EXPECT_NEAR(w->SimTime(), 1.0 + 2 * w->Dt(), 1.01 * w->Dt());  // the key acts in the step after it went down
-    EXPECT_EQ(v.omega, Vec3::Zero());
-    const Vec3 surface = (v.pos.normalized() * kMoonRadius).cross(Vec3(0.0, kMoonSpin, 0.0));
-    EXPECT_LT((v.vel - surface).norm(), 1e-9);
-    EXPECT_NEAR(v.pos.norm() - kMoonRadius, height, 1e-9);  // the releasing step is not integrated
+    EXPECT_EQ(v.motion.bodyRates, Vec3::Zero());
+    const Vec3 surface = (v.motion.positionGlobal.normalized() * kMoonRadius).cross(Vec3(0.0, kMoonSpin, 0.0));
+    EXPECT_LT((v.motion.velocityGlobal - surface).norm(), 1e-9);
+    EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, height, 1e-9);  // the releasing step is not integrated
     RunFor(*w, 0.5);
-    EXPECT_GT(v.pos.norm() - kMoonRadius, height + 0.3);
+    EXPECT_GT(v.motion.positionGlobal.norm() - kMoonRadius, height + 0.3);
     EXPECT_FALSE(v.Landed());
 }
 

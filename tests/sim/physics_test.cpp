@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/vessel/Dynamics.h"
-#include "sim/files/StandardState.h"
+#include "sim/vessel/Actuation.h"
+#include "sim/vessel/VesselStatus.h"
 
 namespace vtal::simtest {
 namespace {
@@ -39,12 +39,12 @@ TEST_P(ThrusterSigns, FiringOneActuatorTurnsTheLanderTheHostsWay) {
         for (Thruster *t : g->members) t->level = 1.0;
         w->Step();
     }
-    EXPECT_GT(v.omega[c.axis], 1e-4) << c.name;
+    EXPECT_GT(v.motion.bodyRates[c.axis], 1e-4) << c.name;
     if (c.group == THGROUP_ATT_YAWLEFT) {
         // A left turn: the heading falls.
         EXPECT_LT(sim::Heading(v), headingBefore - 1e-6);
-        EXPECT_NEAR(v.omega.x(), 0.0, 1e-9);
-        EXPECT_NEAR(v.omega.z(), 0.0, 1e-9);
+        EXPECT_NEAR(v.motion.bodyRates.x(), 0.0, 1e-9);
+        EXPECT_NEAR(v.motion.bodyRates.z(), 0.0, 1e-9);
     }
 }
 
@@ -99,7 +99,7 @@ TEST(FreeFall, FollowsPointMassGravity) {
     auto w = MakeWorld(ScenarioWith("Probe:NoSuchClass\n" + FlyingLines(s) + "END\n", "Probe"));
     const Vessel &v = *w->Focus();
     const double gm = sim::Moon().gm;
-    Vec3 r = v.pos, u = v.vel;
+    Vec3 r = v.motion.positionGlobal, u = v.motion.velocityGlobal;
     const auto acc = [&](const Vec3 &p) { return Vec3(-gm / std::pow(p.norm(), 3) * p); };
     const double h = 0.001;
     for (int i = 0; i < 60000; ++i) {
@@ -111,8 +111,8 @@ TEST(FreeFall, FollowsPointMassGravity) {
         u += h / 6 * (k1v + 2 * k2v + 2 * k3v + k4v);
     }
     RunFor(*w, 60.0);
-    EXPECT_NEAR((v.pos - r).norm(), 0.0, 0.01);
-    EXPECT_NEAR((v.vel - u).norm(), 0.0, 1e-4);
+    EXPECT_NEAR((v.motion.positionGlobal - r).norm(), 0.0, 0.01);
+    EXPECT_NEAR((v.motion.velocityGlobal - u).norm(), 0.0, 1e-4);
     EXPECT_FALSE(w->Warnings().empty());  // the unknown class is reported
 }
 
@@ -123,7 +123,7 @@ TEST(Atmosphere, MarsDragActsAgainstTheFall) {
     s.vup = -100.0;
     auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
     const Vessel &v = *w->Focus();
-    const double m = v.Mass(), r = v.pos.norm();
+    const double m = v.Mass(), r = v.motion.positionGlobal.norm();
     const double rho = 0.020 * std::exp(-1000.0 / 11100.0);
     const double before = sim::VerticalSpeed(v);
     w->Step();
@@ -131,7 +131,7 @@ TEST(Atmosphere, MarsDragActsAgainstTheFall) {
     const double drag = 0.5 * rho * 100.0 * 100.0 * 0.9 * 2.0 / m;  // cw_y 0.9, cross section y 2 m2
     // Seen from the non-rotating frame, the surface's eastward speed turns
     // towards the vertical as the vessel moves with it.
-    const Vec3 east = w->Body().SurfaceVelocity(v.pos);
+    const Vec3 east = w->Body().SurfaceVelocity(v.motion.positionGlobal);
     const double turning = east.squaredNorm() / r;
     EXPECT_NEAR((sim::VerticalSpeed(v) - before) / w->Dt(), -gravity + drag + turning, 0.002);
     EXPECT_GT(turning, 0.01);
@@ -143,12 +143,12 @@ TEST(Propellant, EnginesBurnThrustOverIsp) {
     s.alt = 5000.0;
     auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
     Vessel &v = *w->Focus();
-    const double before = v.tanks[0]->mass;
+    const double before = v.actuators.tanks[0]->mass;
     for (int i = 0; i < 120; ++i) {  // 2 s at full main thrust
         sim::SetGroupLevel(v, THGROUP_MAIN, 1.0);
         w->Step();
     }
-    EXPECT_NEAR(before - v.tanks[0]->mass, 3 * 1211.0 / 2500.0 * 2.0, 1e-9);
+    EXPECT_NEAR(before - v.actuators.tanks[0]->mass, 3 * 1211.0 / 2500.0 * 2.0, 1e-9);
     EXPECT_DOUBLE_EQ(sim::GroupLevel(v.Group(THGROUP_MAIN)), 1.0);
 }
 
@@ -184,7 +184,7 @@ TEST(Navmodes, HoldLevelAndKillRotationSettleATumblingLander) {
     RunFor(*w, 60.0);
     EXPECT_LT(std::fabs(sim::Pitch(v)), 0.5 * sim::kRadPerDeg);
     EXPECT_LT(std::fabs(sim::Bank(v)), 0.5 * sim::kRadPerDeg);
-    EXPECT_LT(v.omega.norm(), 1e-3);
+    EXPECT_LT(v.motion.bodyRates.norm(), 1e-3);
     EXPECT_TRUE(v.NavmodeOn(NAVMODE_HLEVEL));
 }
 
@@ -196,7 +196,7 @@ TEST(Navmodes, KillRotationStopsTheTurnAndSwitchesItselfOff) {
     Vessel &v = *w->Focus();
     ASSERT_TRUE(sim::ActivateNavmode(v, NAVMODE_KILLROT));
     RunFor(*w, 30.0);
-    EXPECT_LT(v.omega.norm(), 1e-5);
+    EXPECT_LT(v.motion.bodyRates.norm(), 1e-5);
     EXPECT_FALSE(v.NavmodeOn(NAVMODE_KILLROT));
 }
 
@@ -207,10 +207,10 @@ TEST(Rotation, TorqueFreeTumbleKeepsAngularMomentum) {
     s.ratesDeg = Vec3(20.0, 35.0, -15.0);
     auto w = MakeWorld(ScenarioWith("Lander:vtal\n" + FlyingLines(s) + "  MANUAL 1\nEND\n"), "", 1.0 / 600.0);
     Vessel &v = *w->Focus();
-    const auto momentum = [&] { return Vec3(v.attitude * v.def.pmi.cwiseProduct(v.omega)); };
+    const auto momentum = [&] { return Vec3(v.motion.attitude * v.def.pmi.cwiseProduct(v.motion.bodyRates)); };
     const Vec3 before = momentum();
     RunFor(*w, 20.0);
-    EXPECT_GT((v.omega.normalized() - (s.ratesDeg * sim::kRadPerDeg).normalized()).norm(), 0.05);  // it did tumble
+    EXPECT_GT((v.motion.bodyRates.normalized() - (s.ratesDeg * sim::kRadPerDeg).normalized()).norm(), 0.05);  // it did tumble
     EXPECT_LT((momentum() - before).norm() / before.norm(), 1e-3);
 }
 
@@ -221,29 +221,29 @@ TEST(Navmodes, SwitchingRules) {
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_KILLROT));  // keeps hold level
     EXPECT_TRUE(v.NavmodeOn(NAVMODE_HLEVEL));
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_PROGRADE));  // clears both
-    EXPECT_EQ(v.navmodes, 1u << NAVMODE_PROGRADE);
+    EXPECT_EQ(v.actuators.navmodes, 1u << NAVMODE_PROGRADE);
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_HLEVEL));
     EXPECT_FALSE(v.NavmodeOn(NAVMODE_PROGRADE));
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_KILLROT));
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_NORMAL));  // a pointing mode clears kill rotation and hold level
-    EXPECT_EQ(v.navmodes, 1u << NAVMODE_NORMAL);
+    EXPECT_EQ(v.actuators.navmodes, 1u << NAVMODE_NORMAL);
     EXPECT_FALSE(sim::DeactivateNavmode(v, NAVMODE_HLEVEL));  // was off
     EXPECT_TRUE(sim::DeactivateNavmode(v, NAVMODE_NORMAL));
     EXPECT_TRUE(sim::ToggleNavmode(v, NAVMODE_RETROGRADE));
     EXPECT_TRUE(v.NavmodeOn(NAVMODE_RETROGRADE));
     EXPECT_TRUE(sim::ToggleNavmode(v, NAVMODE_RETROGRADE));
-    EXPECT_EQ(v.navmodes, 0u);
+    EXPECT_EQ(v.actuators.navmodes, 0u);
     EXPECT_FALSE(sim::ActivateNavmode(v, 8));
     // Hold altitude is switched on its own, and answers true every time.
     EXPECT_TRUE(sim::ActivateNavmode(v, NAVMODE_KILLROT));
     EXPECT_TRUE(sim::ActivateNavmode(v, 7));
     EXPECT_TRUE(sim::ActivateNavmode(v, 7));
-    EXPECT_TRUE(v.holdAltitude);
+    EXPECT_TRUE(v.actuators.holdAltitude);
     EXPECT_TRUE(v.NavmodeOn(NAVMODE_KILLROT));
     // Mode 0 clears them all.
     EXPECT_TRUE(sim::ActivateNavmode(v, 0));
-    EXPECT_EQ(v.navmodes, 0u);
-    EXPECT_FALSE(v.holdAltitude);
+    EXPECT_EQ(v.actuators.navmodes, 0u);
+    EXPECT_FALSE(v.actuators.holdAltitude);
     EXPECT_FALSE(sim::DeactivateNavmode(v, 7));
 }
 
@@ -255,7 +255,7 @@ TEST(Navmodes, RetrogradeTurnsTheNoseAgainstTheVelocity) {
     auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
     Vessel &v = *w->Focus();
     const auto angleToRetro = [&] {
-        return std::acos(std::clamp((v.attitude * Vec3::UnitZ()).dot(-v.vel.normalized()), -1.0, 1.0));
+        return std::acos(std::clamp((v.motion.attitude * Vec3::UnitZ()).dot(-v.motion.velocityGlobal.normalized()), -1.0, 1.0));
     };
     const double before = angleToRetro();
     ASSERT_TRUE(sim::ActivateNavmode(v, NAVMODE_RETROGRADE));
@@ -268,17 +268,17 @@ TEST(Navmodes, RetrogradeTurnsTheNoseAgainstTheVelocity) {
 TEST(GroundContact, LandedLanderRestsWithoutJitter) {
     auto w = MakeWorld(ScenarioWith(LanderBlock(LandedLines())));
     Vessel &v = *w->Focus();
-    EXPECT_TRUE(v.groundContact);
+    EXPECT_TRUE(v.contact.groundContact);
     EXPECT_TRUE(v.Landed());
     RunFor(*w, 5.0);
-    const auto bodyFixed = [&] { return Vec3(w->Body().Orientation(w->Mjd()).transpose() * v.pos); };
+    const auto bodyFixed = [&] { return Vec3(w->Body().Orientation(w->Mjd()).transpose() * v.motion.positionGlobal); };
     const Vec3 p = bodyFixed();
     double largestSpeed = 0.0;
     for (int i = 0; i < 600; ++i) {
         w->Step();
         // What the host answers: no airspeed while landed.
-        largestSpeed = std::max(largestSpeed, v.surface.shipAirspeed.norm() + v.omega.norm());
-        ASSERT_TRUE(v.groundContact);
+        largestSpeed = std::max(largestSpeed, v.surface.airspeedVessel.norm() + v.motion.bodyRates.norm());
+        ASSERT_TRUE(v.contact.groundContact);
     }
     EXPECT_LT((bodyFixed() - p).norm(), 1e-6);
     EXPECT_LT(largestSpeed, 1e-9);
@@ -294,7 +294,7 @@ TEST(GroundContact, DroppedLanderComesToRestOnItsPoints) {
     auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s))));
     Vessel &v = *w->Focus();
     RunFor(*w, 15.0);
-    EXPECT_TRUE(v.groundContact);
+    EXPECT_TRUE(v.contact.groundContact);
     EXPECT_TRUE(v.Landed());
     EXPECT_LT(GroundSpeed(*w, v), 1e-4);
     EXPECT_LT(std::fabs(sim::Pitch(v)), 2.0 * sim::kRadPerDeg);

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/files/InputError.h"
-#include "sim/files/Outputs.h"
+#include "sim/base/InputError.h"
+#include "sim/run/Outputs.h"
 
 namespace vtal::simtest {
 namespace {

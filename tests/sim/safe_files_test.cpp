@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "CommandRun.h"
-#include "sim/files/InputError.h"
-#include "sim/files/SafeFiles.h"
+#include "sim/base/InputError.h"
+#include "sim/base/SafeFiles.h"
 
 namespace vtal::clitest {
 namespace {

@@ -36,18 +36,18 @@ TEST(ScenarioLines, PrplevelAndFuelReplaceEachOtherAndTheLaterWins) {
     for (const Case &c : cases) {
         auto w = MakeWorld(ScenarioWith(Block(FlyingLines(High()), c.lines)));
         const sim::Vessel &v = *w->Focus();
-        ASSERT_EQ(v.tanks.size(), 2u);
-        EXPECT_DOUBLE_EQ(v.tanks[0]->mass, c.main * v.tanks[0]->maxMass) << c.lines;
-        EXPECT_DOUBLE_EQ(v.tanks[1]->mass, c.lidar * v.tanks[1]->maxMass) << c.lines;
+        ASSERT_EQ(v.actuators.tanks.size(), 2u);
+        EXPECT_DOUBLE_EQ(v.actuators.tanks[0]->mass, c.main * v.actuators.tanks[0]->maxMass) << c.lines;
+        EXPECT_DOUBLE_EQ(v.actuators.tanks[1]->mass, c.lidar * v.actuators.tanks[1]->maxMass) << c.lines;
     }
 }
 
 TEST(ScenarioLines, ThlevelIsKeptAsGivenAndUnlistedLevelsStartAtZero) {
     auto w = MakeWorld(ScenarioWith(Block(FlyingLines(High()), "  PRPLEVEL 0:1 1:1\n  THLEVEL 5:2 6:-0.5\n")));
     const sim::Vessel &v = *w->Focus();
-    EXPECT_DOUBLE_EQ(v.thrusters[5]->level, 2.0);
-    EXPECT_DOUBLE_EQ(v.thrusters[6]->level, -0.5);
-    EXPECT_DOUBLE_EQ(v.thrusters[0]->level, 0.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[5]->level, 2.0);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[6]->level, -0.5);
+    EXPECT_DOUBLE_EQ(v.actuators.thrusters[0]->level, 0.0);
     const std::string saved = w->SaveScenario(false);
     EXPECT_NE(saved.find("THLEVEL 5:2.000000 6:-0.500000"), std::string::npos) << saved;
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/files/InputError.h"
-#include "sim/files/StandardState.h"
+#include "sim/base/InputError.h"
+#include "sim/vessel/VesselStatus.h"
 
 namespace vtal::simtest {
 namespace {
@@ -72,12 +72,13 @@ TEST(RealHostFile, FlyingItPlacesTheBaseVesselAtTheOriginAndCarriesTheRest) {
     // The vessel named Lander has the class "Lander", which has no configuration: passive.
     sim::Scenario scn = sim::ReadScenarioFile(DataFile("real_host.scn"));
     sim::WorldOptions o;
-    sim::World w(scn, sim::Installation(Root()), o);
+    const auto owned = sim::MakeWorld(scn, sim::Installation(Root()), o);
+    sim::World &w = *owned;
     const sim::Vessel &v = *w.FindVessel("Lander");
     // Longitude 0, latitude 0 of the turning Moon at the scenario's date.
-    EXPECT_NEAR((w.Body().Orientation(w.Mjd()).transpose() * v.pos.normalized()).x(), 1.0, 1e-12);
+    EXPECT_NEAR((w.Body().Orientation(w.Mjd()).transpose() * v.motion.positionGlobal.normalized()).x(), 1.0, 1e-12);
     EXPECT_NEAR(sim::Heading(v) / sim::kRadPerDeg, 45.0, 1e-6);
-    EXPECT_DOUBLE_EQ(v.tanks[0]->mass, 0.0);  // the default class carries no fuel
+    EXPECT_DOUBLE_EQ(v.actuators.tanks[0]->mass, 0.0);  // the default class carries no fuel
     const std::string saved = w.SaveScenario();
     EXPECT_NE(saved.find("BEGIN_CAMERA"), std::string::npos);
     EXPECT_NE(saved.find("ISS:ProjectAlpha_ISS"), std::string::npos);
@@ -114,25 +115,25 @@ TEST(SaveAndReload, FlyingStateRoundTripsExactly) {
     s.ratesDeg = Vec3(0.5, -1.0, 0.25);
     auto w = MakeWorld(ScenarioWith(LanderBlock(FlyingLines(s), "  MANUAL 1\n  SOLP 3 0.4000\n")));
     sim::Vessel &v = *w->Focus();
-    v.thrusters[5]->level = 0.3;
+    v.actuators.thrusters[5]->level = 0.3;
     sim::ActivateNavmode(v, NAVMODE_HLEVEL);
     RunFor(*w, 1.0);
     const std::string saved = w->SaveScenario();
     const sim::Vessel before = [&] {
         sim::Vessel copy;
-        copy.pos = v.pos, copy.vel = v.vel, copy.attitude = v.attitude, copy.omega = v.omega;
+        copy.motion.positionGlobal = v.motion.positionGlobal, copy.motion.velocityGlobal = v.motion.velocityGlobal, copy.motion.attitude = v.motion.attitude, copy.motion.bodyRates = v.motion.bodyRates;
         return copy;
     }();
-    const double propellant = v.tanks[0]->mass;
+    const double propellant = v.actuators.tanks[0]->mass;
     w.reset();
     auto again = MakeWorld(saved);
     const sim::Vessel &r = *again->Focus();
-    EXPECT_EQ(r.pos, before.pos);
-    EXPECT_EQ(r.vel, before.vel);
-    EXPECT_LT((r.omega - before.omega).norm(), 1e-15);
-    EXPECT_LT(r.attitude.angularDistance(before.attitude), 1e-13);
-    EXPECT_NEAR(r.tanks[0]->mass, propellant, 1e-12);
-    EXPECT_DOUBLE_EQ(r.thrusters[5]->level, 0.3);
+    EXPECT_EQ(r.motion.positionGlobal, before.motion.positionGlobal);
+    EXPECT_EQ(r.motion.velocityGlobal, before.motion.velocityGlobal);
+    EXPECT_LT((r.motion.bodyRates - before.motion.bodyRates).norm(), 1e-15);
+    EXPECT_LT(r.motion.attitude.angularDistance(before.motion.attitude), 1e-13);
+    EXPECT_NEAR(r.actuators.tanks[0]->mass, propellant, 1e-12);
+    EXPECT_DOUBLE_EQ(r.actuators.thrusters[5]->level, 0.3);
     EXPECT_EQ(saved.find("NAVMODE"), std::string::npos);
     EXPECT_FALSE(r.NavmodeOn(NAVMODE_HLEVEL));
     EXPECT_EQ(ModuleValue(*again, *again->Focus(), "SOLP")[0], 3.0);

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SimTestSupport.h"
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 #include "sim/vessel/AnimationEvaluator.h"
 #include "sim/view/StandInModel.h"
 #include "sim/view/ViewPage.h"
@@ -72,10 +72,10 @@ TEST(StandInModel, EachAnimationVisiblyMovesEveryGroupItListsAndRotatingPartsHan
     std::unique_ptr<sim::World> w;
     Vessel &v = LandedLander(w);
     const StandInModel model = sim::BuildStandInModel(v);
-    for (auto &a : v.animations) a.state = a.initialState;
-    for (const auto &c : v.components) {
+    for (auto &a : v.actuators.animations) a.state = a.initialState;
+    for (const auto &c : v.actuators.components) {
         if (!c->transform || c->transform->ngrp == 0) continue;
-        sim::Animation &anim = v.animations[c->animation];
+        sim::Animation &anim = v.actuators.animations[c->animation];
         const double rest = anim.state;
         for (UINT i = 0; i < c->transform->ngrp; ++i) {
             const UINT g = c->transform->grp[i];
@@ -99,7 +99,7 @@ TEST(StandInModel, EachAnimationVisiblyMovesEveryGroupItListsAndRotatingPartsHan
         const Vec3 ref = sim::ToVec(r.ref), axis = sim::ToVec(r.axis).normalized();
         const UINT g = c->transform->grp[0];
         bool placedHere = true;  // the part is placed by the first rotation that lists it
-        for (const auto &o : v.components) {
+        for (const auto &o : v.actuators.components) {
             if (o.get() == c.get()) break;
             if (!o->transform || o->transform->Type() != MGROUP_TRANSFORM::ROTATE) continue;
             for (UINT k = 0; k < o->transform->ngrp; ++k) placedHere &= o->transform->grp[k] != g;

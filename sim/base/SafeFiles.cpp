@@ -1,4 +1,4 @@
-#include "sim/files/SafeFiles.h"
+#include "sim/base/SafeFiles.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 namespace fs = std::filesystem;
 

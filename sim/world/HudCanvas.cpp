@@ -1,6 +1,8 @@
-#include "sim/hostapi/HudCanvas.h"
+#include "sim/world/HudCanvas.h"
 
 #include <cstdio>
+
+#include "sim/vessel/FlightState.h"
 
 namespace vtal::sim {
 namespace {
@@ -44,6 +46,25 @@ std::string CanvasToSvg(const VtalCanvas &canvas) {
     }
     svg += "</svg>\n";
     return svg;
+}
+
+void PaintStandardHud(const Vessel &v, const CentralBody &body, const HUDPAINTSPEC &hps, VtalCanvas &canvas) {
+    char text[128];
+    std::snprintf(text, sizeof text, "ALT %8.1f m   V/S %+7.2f m/s   HDG %05.1f", Altitude(v, body), VerticalSpeed(v),
+                  Heading(v) / kRadPerDeg);
+    const COLORREF previous = canvas.color;
+    canvas.runs.push_back({hps.W / 2 - 200, 10, 0x0000FFFF, text});  // the host's own readout, yellow
+    canvas.color = previous;
+}
+
+void PaintFocusHud(Vessel *focus, const CentralBody &body, VtalCanvas &canvas) {
+    canvas.runs.clear();
+    if (!focus) return;
+    HUDPAINTSPEC hps{canvas.width, canvas.height, canvas.width / 2, canvas.height / 2, 1.0, 10};
+    if (focus->object)
+        focus->object->clbkDrawHUD(1, &hps, &canvas);
+    else
+        PaintStandardHud(*focus, body, hps, canvas);
 }
 
 }  // namespace vtal::sim

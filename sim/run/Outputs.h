@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/files/SafeFiles.h"
+#include "sim/base/SafeFiles.h"
 #include "sim/run/Flight.h"
 
 namespace vtal::sim {

@@ -4,11 +4,15 @@
 // no vessel line of the host: it is left to the module like any other line.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "sim/world/SimMath.h"
+#include "sim/base/Numbers.h"
+#include "sim/base/CentralBody.h"
+#include "sim/base/SimMath.h"
+#include "sim/vessel/Vessel.h"
 
 namespace vtal::sim {
 
@@ -18,8 +22,8 @@ struct StandardStatus {
     std::string body;
 
     bool hasPos = false;
-    double longitude = 0.0, latitude = 0.0;  // deg
-    double heading = 0.0;                    // deg
+    double longitudeDeg = 0.0, latitudeDeg = 0.0;
+    double headingDeg = 0.0;
     bool hasAlt = false;
     double alt = 0.0;  // m, of the vessel's origin above the mean radius
     std::string base;
@@ -27,8 +31,8 @@ struct StandardStatus {
     bool hasRpos = false, hasRvel = false, hasArot = false, hasVrot = false;
     bool arotAfterStatus = false;  // a landed vessel's AROT is its body-fixed attitude
     Vec3 rpos = Vec3::Zero(), rvel = Vec3::Zero();
-    Vec3 arot = Vec3::Zero();  // deg
-    Vec3 vrot = Vec3::Zero();  // deg/s
+    Vec3 arotDeg = Vec3::Zero();
+    Vec3 vrotDegPerSecond = Vec3::Zero();
 
     // PRPLEVEL and FUEL replace each other: the later line wins.
     bool hasPrplevel = false;
@@ -56,6 +60,30 @@ struct LineResult {
 // Parses one line of a vessel block into the status.
 LineResult ParseStandardLine(const std::string &line, StandardStatus &status);
 
+// What applying a status needs of the world: the body, the date (for a
+// landed vessel's place in the global frame) and where warnings go.
+struct StatusContext {
+    const CentralBody &body;
+    double mjd;
+    std::function<void(const std::string &)> warnOnce;
+};
+
+// Applies the standard lines read for a vessel: propellant, levels, and its
+// place (landed, or in flight).
+void ApplyStandardStatus(Vessel &v, const StandardStatus &status, const StatusContext &at);
+
+// The standard lines a vessel's state is saved with: the host's decimals,
+// or every digit if `precise`.
+void WriteStandardLines(const Vessel &v, const CentralBody &body, bool precise, std::string &out);
+
+// What a module's clbkSaveState writes into: the scenario text of one
+// vessel, and how the host writes its standard lines into it.
+struct ScenarioWriter {
+    std::string text;
+    bool moduleLinesOnly = false;  // the host's standard lines are left out
+    bool precise = false;          // every digit instead of the host's decimals
+};
+
 // Euler angles (rad) of a vessel-to-global rotation as the scenario writes
 // them: (atan2(R23, R33), -asin(R13), atan2(R12, R11)), and the rotation back.
 Vec3 EulerFromRotation(const Mat3 &r);
@@ -63,14 +91,5 @@ Mat3 RotationFromEuler(const Vec3 &angles);
 
 // Navigation mode names, as the flight host's outputs show them.
 const char *NavmodeName(int mode);
-
-// A finite number filling the whole word.
-bool ParseFiniteNumber(const std::string &word, double &out);
-
-// Formats a double so that reading it back gives the same value.
-std::string Exact(double x);
-// Formats a double with a fixed number of decimals, as the host writes its
-// scenario lines.
-std::string Fixed(double x, int decimals);
 
 }  // namespace vtal::sim

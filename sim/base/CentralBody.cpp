@@ -1,4 +1,4 @@
-#include "sim/world/CentralBody.h"
+#include "sim/base/CentralBody.h"
 
 #include <algorithm>
 #include <cmath>

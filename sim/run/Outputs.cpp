@@ -1,4 +1,4 @@
-#include "sim/files/Outputs.h"
+#include "sim/run/Outputs.h"
 
 #include <climits>
 #include <cmath>
@@ -10,10 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/run/SoftLanding.h"
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 extern char **environ;
 
@@ -163,8 +163,8 @@ void TelemetryWriter::Row(World &world) {
     std::fprintf(f, "%.6f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", flight[0], flight[1], flight[2], flight[3], flight[4],
                  flight[5], flight[6]);
     for (const Thruster *t : engines_) std::fprintf(f, ",%.6f", checked(t->effective, "an engine level"));
-    std::fprintf(f, ",%.6f,%.6f,%s,%.6f,%d,%d", flight[7], flight[8], NavmodeText(v.navmodes).c_str(), flight[9],
-                 v.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
+    std::fprintf(f, ",%.6f,%.6f,%s,%.6f,%d,%d", flight[7], flight[8], NavmodeText(v.actuators.navmodes).c_str(), flight[9],
+                 v.contact.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
     if (!moduleColumns_.empty()) {
         world.ModuleLines(v, moduleText_);
         const auto values = ParseModuleValues(moduleText_);

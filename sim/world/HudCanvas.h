@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "host/Orbitersdk.h"
+#include "sim/base/CentralBody.h"
+#include "sim/vessel/Vessel.h"
 
 struct VtalCanvas {
     struct TextRun {
@@ -20,6 +22,12 @@ struct VtalCanvas {
 };
 
 namespace vtal::sim {
+
+// The host's own readout on the head-up display of a vessel without a
+// module's display: altitude, vertical speed, heading.
+void PaintStandardHud(const Vessel &v, const CentralBody &body, const HUDPAINTSPEC &hps, VtalCanvas &canvas);
+// Paints the focus vessel's display afresh: its module's, else the host's own.
+void PaintFocusHud(Vessel *focus, const CentralBody &body, VtalCanvas &canvas);
 
 // Writes the canvas as an SVG picture (black background, text in its colours).
 std::string CanvasToSvg(const VtalCanvas &canvas);

@@ -1,8 +1,8 @@
-#include "sim/hostapi/ModuleLibrary.h"
+#include "sim/world/ModuleLibrary.h"
 
 #include <dlfcn.h>
 
-#include "sim/files/InputError.h"
+#include "sim/base/InputError.h"
 
 namespace vtal::sim {
 

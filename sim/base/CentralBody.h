@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sim/world/SimMath.h"
+#include "sim/base/SimMath.h"
 
 namespace vtal::sim {
 

@@ -3,13 +3,11 @@
 // names the file, line and problem; the program exits with status 2.
 #pragma once
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 #include <string>
+
+#include "sim/base/Numbers.h"
 
 namespace vtal::sim {
 
@@ -44,14 +42,6 @@ inline std::string Quote(const std::string &text) {
     return "'" + text.substr(0, kLongestQuote) + "...' (" + std::to_string(text.size()) + " characters)";
 }
 
-// A number for a message: plain digits for ordinary sizes, an exponent for
-// the others, never hundreds of digits.
-inline std::string Plain(double x) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", x);
-    return text;
-}
-
 // A command-line number: the whole argument, finite and within [lo, hi]
 // (inclusive unless `aboveLo`); throws InputError naming the option.
 inline double ParseArgumentNumber(const std::string &text, const std::string &option, double lo, double hi,
@@ -60,14 +50,12 @@ inline double ParseArgumentNumber(const std::string &text, const std::string &op
     const std::string range = unbounded ? (aboveLo ? "above " : "at least ") + Plain(lo)
                                         : std::string(aboveLo ? "above " : "from ") + Plain(lo) +
                                               (aboveLo ? " and at most " : " to ") + Plain(hi);
-    const char *begin = text.c_str();
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(begin, &end);
-    const bool whole = !text.empty() && end != begin && *end == '\0';
-    if (!whole || std::isnan(v)) throw InputError(option + ": " + Quote(text) + " is not a number");
+    const NumberWord word = ReadNumberWord(text);
+    if (word.kind == NumberKind::NotNumber || word.kind == NumberKind::NaN)
+        throw InputError(option + ": " + Quote(text) + " is not a number");
     // Beyond a double it reads as infinite; too small for one, as 0 or nearly.
-    if (!std::isfinite(v) || v < lo || v > hi || (aboveLo && v <= lo))
+    const double v = word.value;
+    if (!word.Finite() || v < lo || v > hi || (aboveLo && v <= lo))
         throw InputError(option + ": " + Quote(text) + " is out of range: it must be " + range);
     return v;
 }
@@ -75,12 +63,10 @@ inline double ParseArgumentNumber(const std::string &text, const std::string &op
 // A command-line whole number within [lo, hi]; throws InputError naming the option.
 inline long ParseArgumentCount(const std::string &text, const std::string &option, long lo, long hi) {
     const std::string range = "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
-    const char *begin = text.c_str();
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(begin, &end, 10);
-    if (text.empty() || end == begin || *end != '\0') throw InputError(option + ": " + Quote(text) + " is not " + range);
-    if (errno == ERANGE || v < lo || v > hi) throw InputError(option + ": " + Quote(text) + " is out of range: it must be " + range);
+    long long v = 0;
+    const NumberKind kind = ReadWholeNumber(text, v);
+    if (kind == NumberKind::NotNumber) throw InputError(option + ": " + Quote(text) + " is not " + range);
+    if (kind != NumberKind::Finite || v < lo || v > hi) throw InputError(option + ": " + Quote(text) + " is out of range: it must be " + range);
     return static_cast<long>(v);
 }
 

@@ -1,4 +1,4 @@
-#include "sim/vessel/Dynamics.h"
+#include "sim/vessel/Actuation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,10 +61,10 @@ void HoldAxis(Vessel &v, double r, double w, double inertia, int increasing, int
 void HoldLevel(Vessel &v, double dt) {
     const double m = v.Mass();
     // Pitch: +w_x raises the nose, so a raised nose wants a negative rate.
-    HoldAxis(v, v.surface.pitch, v.omega.x(), v.def.pmi.x() * m, THGROUP_ATT_PITCHUP,
+    HoldAxis(v, v.surface.pitchRad, v.motion.bodyRates.x(), v.def.pmi.x() * m, THGROUP_ATT_PITCHUP,
              THGROUP_ATT_PITCHDOWN, -1.0, dt);
     // Bank: +w_z lowers the right side, so a raised right side wants a positive rate.
-    HoldAxis(v, v.surface.bank, v.omega.z(), v.def.pmi.z() * m, THGROUP_ATT_BANKRIGHT,
+    HoldAxis(v, v.surface.bankRad, v.motion.bodyRates.z(), v.def.pmi.z() * m, THGROUP_ATT_BANKRIGHT,
              THGROUP_ATT_BANKLEFT, 1.0, dt);
 }
 
@@ -76,11 +76,11 @@ void KillAxis(Vessel &v, double torque, int positiveGroup, int negativeGroup) {
 }
 
 void KillRotation(Vessel &v, double dt) {
-    if (v.omega.norm() < kKillRotationDone) {
-        v.navmodes &= ~(1u << NAVMODE_KILLROT);
+    if (v.motion.bodyRates.norm() < kKillRotationDone) {
+        v.actuators.navmodes &= ~(1u << NAVMODE_KILLROT);
         return;
     }
-    const Vec3 &w = v.omega;
+    const Vec3 &w = v.motion.bodyRates;
     const Vec3 &p = v.def.pmi;
     const double m = v.Mass();
     const double tx = (-w.x() * p.x() / dt + (p.z() - p.y()) * w.y() * w.z()) * m;
@@ -112,16 +112,16 @@ void PointAxis(Vessel &v, double demand, double w, double inertia, int positiveG
 // normal, +1 for retrograde and antinormal.
 void PointAt(Vessel &v, const Vec3 &globalTarget, double rollSign, double dt) {
     if (!(globalTarget.norm() > 1e-9)) return;
-    const Quat toVessel = v.attitude.conjugate();
+    const Quat toVessel = v.motion.attitude.conjugate();
     const Vec3 t = toVessel * globalTarget.normalized();
-    const Vec3 radial = toVessel * v.pos.normalized();
+    const Vec3 radial = toVessel * v.motion.positionGlobal.normalized();
     const double m = v.Mass();
     const Vec3 inertia = v.def.pmi * m;
-    PointAxis(v, kPointingRateGain * std::asin(std::clamp(t.y(), -1.0, 1.0)), v.omega.x(), inertia.x(),
+    PointAxis(v, kPointingRateGain * std::asin(std::clamp(t.y(), -1.0, 1.0)), v.motion.bodyRates.x(), inertia.x(),
               THGROUP_ATT_PITCHUP, THGROUP_ATT_PITCHDOWN, dt);
-    PointAxis(v, -kPointingRateGain * std::atan2(t.x(), t.z()), v.omega.y(), inertia.y(), THGROUP_ATT_YAWLEFT,
+    PointAxis(v, -kPointingRateGain * std::atan2(t.x(), t.z()), v.motion.bodyRates.y(), inertia.y(), THGROUP_ATT_YAWLEFT,
               THGROUP_ATT_YAWRIGHT, dt);
-    PointAxis(v, rollSign * kPointingRateGain * std::asin(std::clamp(radial.y(), -1.0, 1.0)), v.omega.z(),
+    PointAxis(v, rollSign * kPointingRateGain * std::asin(std::clamp(radial.y(), -1.0, 1.0)), v.motion.bodyRates.z(),
               inertia.z(), THGROUP_ATT_BANKRIGHT, THGROUP_ATT_BANKLEFT, dt);
 }
 
@@ -135,7 +135,7 @@ double IspAt(const Thruster &t, double pressure) {
 // tank is empty gives nothing and loses its permanent level, as in the host
 // (refuelling does not restart it).
 void SetEffectiveLevels(Vessel &v) {
-    for (auto &th : v.thrusters) {
+    for (auto &th : v.actuators.thrusters) {
         Thruster &t = *th;
         t.effective = std::clamp(t.level + t.override, 0.0, 1.0);
         t.override = 0.0;
@@ -162,34 +162,34 @@ void Burn(Thruster &t, double pressure, double dt, Loads &loads) {
 
 bool ActivateNavmode(Vessel &v, int mode) {
     if (mode == 0) {
-        v.navmodes = 0;
-        v.holdAltitude = false;
+        v.actuators.navmodes = 0;
+        v.actuators.holdAltitude = false;
         return true;
     }
     if (mode == kHoldAltitudeMode) {
-        v.holdAltitude = true;
+        v.actuators.holdAltitude = true;
         return true;
     }
     if (mode < kFirstNavmode || mode > kLastNavmode || v.NavmodeOn(mode)) return false;
     unsigned keep = 0;
-    if (mode == NAVMODE_KILLROT) keep = v.navmodes & (1u << NAVMODE_HLEVEL);
-    v.navmodes = (v.navmodes & ~kAllNavmodes) | keep | (1u << mode);
+    if (mode == NAVMODE_KILLROT) keep = v.actuators.navmodes & (1u << NAVMODE_HLEVEL);
+    v.actuators.navmodes = (v.actuators.navmodes & ~kAllNavmodes) | keep | (1u << mode);
     return true;
 }
 
 bool DeactivateNavmode(Vessel &v, int mode) {
     if (mode == kHoldAltitudeMode) {
-        const bool was = v.holdAltitude;
-        v.holdAltitude = false;
+        const bool was = v.actuators.holdAltitude;
+        v.actuators.holdAltitude = false;
         return was;
     }
     if (mode < kFirstNavmode || mode > kLastNavmode || !v.NavmodeOn(mode)) return false;
-    v.navmodes &= ~(1u << mode);
+    v.actuators.navmodes &= ~(1u << mode);
     return true;
 }
 
 bool ToggleNavmode(Vessel &v, int mode) {
-    if (mode == kHoldAltitudeMode) return v.holdAltitude ? DeactivateNavmode(v, mode) : ActivateNavmode(v, mode);
+    if (mode == kHoldAltitudeMode) return v.actuators.holdAltitude ? DeactivateNavmode(v, mode) : ActivateNavmode(v, mode);
     if (mode < kFirstNavmode || mode > kLastNavmode) return false;
     return v.NavmodeOn(mode) ? DeactivateNavmode(v, mode) : ActivateNavmode(v, mode);
 }
@@ -239,14 +239,14 @@ void AddOverride(Vessel &v, int type, double amount) {
 }
 
 void ApplyNavmodeOverrides(Vessel &v, double dt) {
-    if (v.thrusters.empty()) return;
+    if (v.actuators.thrusters.empty()) return;
     if (v.NavmodeOn(NAVMODE_HLEVEL)) HoldLevel(v, dt);
     if (v.NavmodeOn(NAVMODE_KILLROT)) KillRotation(v, dt);
-    if (v.navmodes & kPointingModes) {
+    if (v.actuators.navmodes & kPointingModes) {
         // Against the body's centre in the global frame, not the turning surface.
-        const Vec3 normal = v.vel.cross(v.pos);
-        if (v.NavmodeOn(NAVMODE_PROGRADE)) PointAt(v, v.vel, -1.0, dt);
-        if (v.NavmodeOn(NAVMODE_RETROGRADE)) PointAt(v, -v.vel, 1.0, dt);
+        const Vec3 normal = v.motion.velocityGlobal.cross(v.motion.positionGlobal);
+        if (v.NavmodeOn(NAVMODE_PROGRADE)) PointAt(v, v.motion.velocityGlobal, -1.0, dt);
+        if (v.NavmodeOn(NAVMODE_RETROGRADE)) PointAt(v, -v.motion.velocityGlobal, 1.0, dt);
         if (v.NavmodeOn(NAVMODE_NORMAL)) PointAt(v, normal, -1.0, dt);
         if (v.NavmodeOn(NAVMODE_ANTINORMAL)) PointAt(v, -normal, 1.0, dt);
     }
@@ -256,9 +256,9 @@ Loads ApplyThrust(Vessel &v, const CentralBody &body, double dt) {
     SetEffectiveLevels(v);
     Loads loads;
     const double pressure = body.Pressure(Altitude(v, body));
-    v.thrusting = false;
-    for (auto &t : v.thrusters) {
-        if (t->effective > 0.0) v.thrusting = true;
+    v.actuators.thrusting = false;
+    for (auto &t : v.actuators.thrusters) {
+        if (t->effective > 0.0) v.actuators.thrusting = true;
         Burn(*t, pressure, dt, loads);
     }
     return loads;
@@ -267,7 +267,7 @@ Loads ApplyThrust(Vessel &v, const CentralBody &body, double dt) {
 void AddAerodynamics(const Vessel &v, const CentralBody &body, Loads &loads) {
     const double rho = body.Density(Altitude(v, body));
     if (rho <= 0.0) return;
-    const Vec3 air = v.surface.shipAirspeed;
+    const Vec3 air = v.surface.airspeedVessel;
     const double speed = air.norm();
     const VesselDefinition &d = v.def;
     // Drag on each axis against that axis's airflow: 1/2 rho |v| v_i cw_i S_i.
@@ -285,7 +285,7 @@ void AddAerodynamics(const Vessel &v, const CentralBody &body, Loads &loads) {
         }
     }
     // Rotational drag: each rate damped by its coefficient times the density.
-    loads.torque -= rho * d.rotDrag.cwiseProduct(v.omega);
+    loads.torque -= rho * d.rotDrag.cwiseProduct(v.motion.bodyRates);
 }
 
 }  // namespace vtal::sim
