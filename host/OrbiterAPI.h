@@ -106,6 +106,30 @@ enum THGROUP_TYPE {
 // ---------------------------------------------------------------------------
 // Key codes: DirectInput scan codes.
 #define OAPI_KEY_ESCAPE 0x01
+#define OAPI_KEY_1 0x02
+#define OAPI_KEY_2 0x03
+#define OAPI_KEY_3 0x04
+#define OAPI_KEY_4 0x05
+#define OAPI_KEY_5 0x06
+#define OAPI_KEY_6 0x07
+#define OAPI_KEY_7 0x08
+#define OAPI_KEY_8 0x09
+#define OAPI_KEY_9 0x0A
+#define OAPI_KEY_0 0x0B
+#define OAPI_KEY_MINUS 0x0C
+#define OAPI_KEY_EQUALS 0x0D
+#define OAPI_KEY_BACK 0x0E
+#define OAPI_KEY_TAB 0x0F
+#define OAPI_KEY_Q 0x10
+#define OAPI_KEY_W 0x11
+#define OAPI_KEY_E 0x12
+#define OAPI_KEY_R 0x13
+#define OAPI_KEY_T 0x14
+#define OAPI_KEY_Y 0x15
+#define OAPI_KEY_U 0x16
+#define OAPI_KEY_I 0x17
+#define OAPI_KEY_O 0x18
+#define OAPI_KEY_P 0x19
 #define OAPI_KEY_LBRACKET 0x1A
 #define OAPI_KEY_RBRACKET 0x1B
 #define OAPI_KEY_RETURN 0x1C
@@ -138,6 +162,19 @@ enum THGROUP_TYPE {
 #define OAPI_KEY_MULTIPLY 0x37
 #define OAPI_KEY_LALT 0x38
 #define OAPI_KEY_SPACE 0x39
+#define OAPI_KEY_CAPITAL 0x3A
+#define OAPI_KEY_F1 0x3B
+#define OAPI_KEY_F2 0x3C
+#define OAPI_KEY_F3 0x3D
+#define OAPI_KEY_F4 0x3E
+#define OAPI_KEY_F5 0x3F
+#define OAPI_KEY_F6 0x40
+#define OAPI_KEY_F7 0x41
+#define OAPI_KEY_F8 0x42
+#define OAPI_KEY_F9 0x43
+#define OAPI_KEY_F10 0x44
+#define OAPI_KEY_NUMLOCK 0x45
+#define OAPI_KEY_SCROLL 0x46
 #define OAPI_KEY_NUMPAD7 0x47
 #define OAPI_KEY_NUMPAD8 0x48
 #define OAPI_KEY_NUMPAD9 0x49
@@ -151,6 +188,28 @@ enum THGROUP_TYPE {
 #define OAPI_KEY_NUMPAD3 0x51
 #define OAPI_KEY_NUMPAD0 0x52
 #define OAPI_KEY_DECIMAL 0x53
+#define OAPI_KEY_OEM_102 0x56
+#define OAPI_KEY_F11 0x57
+#define OAPI_KEY_F12 0x58
+#define OAPI_KEY_NUMPADENTER 0x9C
+#define OAPI_KEY_RCONTROL 0x9D
+#define OAPI_KEY_DIVIDE 0xB5
+#define OAPI_KEY_SYSRQ 0xB7
+#define OAPI_KEY_RALT 0xB8
+#define OAPI_KEY_PAUSE 0xC5
+#define OAPI_KEY_HOME 0xC7
+#define OAPI_KEY_UP 0xC8
+#define OAPI_KEY_PRIOR 0xC9
+#define OAPI_KEY_LEFT 0xCB
+#define OAPI_KEY_RIGHT 0xCD
+#define OAPI_KEY_END 0xCF
+#define OAPI_KEY_DOWN 0xD0
+#define OAPI_KEY_NEXT 0xD1
+#define OAPI_KEY_INSERT 0xD2
+#define OAPI_KEY_DELETE 0xD3
+#define OAPI_KEY_LWIN 0xDB
+#define OAPI_KEY_RWIN 0xDC
+#define OAPI_KEY_APPS 0xDD
 
 // A key is held when bit 0x80 of its byte in the key-state array is set.
 #define KEYDOWN(buf, key) ((buf)[key] & 0x80)

@@ -103,6 +103,9 @@ public:
     // Whether the run goes on: not past --until (or, without it, not rested
     // for kRestTimeToStop or past the time limit) and no vessel lost.
     bool Continues() const;
+    // Whether the physics lost a vessel (the run then ends on the frame before).
+    bool Lost() const { return lost_; }
+    const std::string &ViewerTemplate() const { return viewTemplate_; }
     // One frame and what the run records of it. After a frame that loses a
     // vessel, the world is back on the frame before and the run stops.
     void Step();

@@ -75,7 +75,7 @@ double PointDepth(double altitude, double halfInverseRadius, double height, doub
 }
 
 // The local vertical in the vessel frame, from the attitude's rotation matrix.
-Vec3 VerticalInVesselFrame(const Mat3 &rot, const Vec3 &pos, double radius) {
+Vec3 UpVessel(const Mat3 &rot, const Vec3 &pos, double radius) {
     return rot.transpose() * pos / radius;
 }
 
@@ -84,10 +84,10 @@ Vec3 VerticalInVesselFrame(const Mat3 &rot, const Vec3 &pos, double radius) {
 bool PointBelowSurface(const Vessel &v, const Kinematics &k, const CentralBody &body) {
     const double radius = k.positionGlobal.norm(), altitude = radius - body.radius;
     if (altitude > kContactRangeInSizes * v.def.size) return false;
-    const Vec3 hn = VerticalInVesselFrame(k.attitude.toRotationMatrix(), k.positionGlobal, radius);
+    const Vec3 upVessel = UpVessel(k.attitude.toRotationMatrix(), k.positionGlobal, radius);
     const double halfInverseRadius = 0.5 / radius;
     for (const Vec3 &p : v.def.touchdown)
-        if (PointDepth(altitude, halfInverseRadius, hn.dot(p), p.squaredNorm()) < 0.0) return true;
+        if (PointDepth(altitude, halfInverseRadius, upVessel.dot(p), p.squaredNorm()) < 0.0) return true;
     return false;
 }
 
@@ -104,28 +104,27 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     const double altitude = radius - body.radius;
     if (altitude > kContactRangeInSizes * v.def.size) return out;
     const auto &points = v.def.touchdown;
-    // The local vertical in the vessel frame.
-    const Vec3 hn = rot.transpose() * (k.positionGlobal / radius);
+    const Vec3 upVessel = rot.transpose() * (k.positionGlobal / radius);
     const double halfInverseRadius = 0.5 / radius;
     double depth[3];
     bool any = false;
     for (int i = 0; i < 3; ++i) {
-        depth[i] = PointDepth(altitude, halfInverseRadius, hn.dot(points[i]), points[i].squaredNorm());
+        depth[i] = PointDepth(altitude, halfInverseRadius, upVessel.dot(points[i]), points[i].squaredNorm());
         any = any || depth[i] < 0.0;
     }
     if (!any) return out;
 
     Vec3 d1 = points[0] - 0.5 * (points[1] + points[2]);
-    d1 -= d1.dot(hn) * hn;
+    d1 -= d1.dot(upVessel) * upVessel;
     d1 /= d1.norm();
-    const Vec3 d2 = hn.cross(d1);
+    const Vec3 d2 = upVessel.cross(d1);
     // The vessel's velocity over the turning ground, in the vessel frame.
     const double spin = body.SpinRate();
     const Vec3 overGround(k.velocityGlobal.x() + k.positionGlobal.z() * spin, k.velocityGlobal.y(), k.velocityGlobal.z() - k.positionGlobal.x() * spin);
     const Vec3 ground = rot.transpose() * overGround;
-    const double groundN = ground.dot(hn), ground1 = ground.dot(d1), ground2 = ground.dot(d2);
+    const double groundN = ground.dot(upVessel), ground1 = ground.dot(d1), ground2 = ground.dot(d2);
     // A point's velocity adds p x w; along a direction d that is p.(w x d).
-    const Vec3 turnN = k.bodyRates.cross(hn), turn1 = k.bodyRates.cross(d1), turn2 = k.bodyRates.cross(d2);
+    const Vec3 turnN = k.bodyRates.cross(upVessel), turn1 = k.bodyRates.cross(d1), turn2 = k.bodyRates.cross(d2);
 
     const double stiffness = v.def.stiffness, damping = v.def.damping;
     const double muLng = v.def.frictionLng, muLat = v.def.frictionLat;
@@ -144,16 +143,16 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     LimitFriction(lng, ground1, mass, h);
     LimitFriction(lat, ground2, mass, h);
 
-    // Sum of f_i x p_i with f_i = fn_i hn + f1_i d1 + f2_i d2, gathered by direction.
+    // Sum of f_i x p_i with f_i = fn_i upVessel + f1_i d1 + f2_i d2, gathered by direction.
     Vec3 momentN = Vec3::Zero(), moment1 = Vec3::Zero(), moment2 = Vec3::Zero();
     for (int i = 0; i < 3; ++i) {
         momentN += normal[i] * points[i];
         moment1 += lng[i] * points[i];
         moment2 += lat[i] * points[i];
     }
-    out.force = (normal[0] + normal[1] + normal[2]) * hn + (lng[0] + lng[1] + lng[2]) * d1 +
+    out.force = (normal[0] + normal[1] + normal[2]) * upVessel + (lng[0] + lng[1] + lng[2]) * d1 +
                 (lat[0] + lat[1] + lat[2]) * d2;
-    out.torque = TorqueOf(hn, momentN) + TorqueOf(d1, moment1) + TorqueOf(d2, moment2);
+    out.torque = TorqueOf(upVessel, momentN) + TorqueOf(d1, moment1) + TorqueOf(d2, moment2);
     LimitTurn(out.torque, k.bodyRates, v.def.pmi, mass, h);
     return out;
 }

@@ -49,11 +49,12 @@ Vec3 UpInVesselFrame(const Vessel &v) { return v.motion.attitude.conjugate() * v
 namespace {
 // The attitude angles from the local vertical in the vessel frame and the
 // horizon frame under the vessel.
-double PitchOf(const Vec3 &up) { return std::asin(std::clamp(up.z(), -1.0, 1.0)); }
+double PitchOf(const Vec3 &upVessel) { return std::asin(std::clamp(upVessel.z(), -1.0, 1.0)); }
 
-double BankOf(const Vec3 &up) {
-    if (std::fabs(up.x()) <= kVerticalAxisTolerance && std::fabs(up.y()) <= kVerticalAxisTolerance) return 0.0;
-    return std::atan2(up.x(), up.y());
+double BankOf(const Vec3 &upVessel) {
+    if (std::fabs(upVessel.x()) <= kVerticalAxisTolerance && std::fabs(upVessel.y()) <= kVerticalAxisTolerance)
+        return 0.0;
+    return std::atan2(upVessel.x(), upVessel.y());
 }
 
 double HeadingOf(const Quat &attitude, const HorizonFrame &h) {
@@ -110,20 +111,20 @@ void UpdateSurface(Vessel &v, const CentralBody &body) {
     SurfaceState &s = v.surface;
     const HorizonFrame h = HorizonAt(v.motion.positionGlobal);
     if (v.Landed()) {
-        const Vec3 up = UpInVesselFrame(v);
+        const Vec3 upVessel = UpInVesselFrame(v);
         s.altitude = v.contact.landed.altitude;
         s.headingRad = v.contact.landed.headingRad;
-        s.pitchRad = std::atan2(up.z(), up.y());
-        s.bankRad = std::atan2(up.x(), up.y());
+        s.pitchRad = std::atan2(upVessel.z(), upVessel.y());
+        s.bankRad = std::atan2(upVessel.x(), upVessel.y());
         s.groundVelocityGlobal.setZero();
         s.airspeedVessel.setZero();
         s.airspeedHorizon.setZero();
         return;
     }
-    const Vec3 up = v.motion.attitude.conjugate() * h.up;
+    const Vec3 upVessel = v.motion.attitude.conjugate() * h.up;
     s.altitude = Altitude(v, body);
-    s.pitchRad = PitchOf(up);
-    s.bankRad = BankOf(up);
+    s.pitchRad = PitchOf(upVessel);
+    s.bankRad = BankOf(upVessel);
     s.headingRad = HeadingOf(v.motion.attitude, h);
     // No wind: the air turns with the body, so airspeed is ground speed.
     s.groundVelocityGlobal = GroundVelocity(v, body);

@@ -25,10 +25,10 @@ Mat3 LevelAttitude(const Vec3 &up, double heading);
 Vec3 SurfaceDirection(double longitude, double latitude);
 
 double Altitude(const Vessel &v, const CentralBody &body);
-// The local vertical expressed in the vessel frame.
+// The local vertical expressed in the vessel frame (upVessel wherever it is used).
 Vec3 UpInVesselFrame(const Vessel &v);
-double Pitch(const Vessel &v);    // asin(up.z), nose up positive
-double Bank(const Vessel &v);     // atan2(up.x, up.y), right side raised positive
+double Pitch(const Vessel &v);    // asin(upVessel.z), nose up positive
+double Bank(const Vessel &v);     // atan2(upVessel.x, upVessel.y), right side raised positive
 double Heading(const Vessel &v);  // azimuth of the forward axis, [0, 2 pi)
 // Velocity relative to the turning surface under the vessel, at its own radius.
 Vec3 GroundVelocity(const Vessel &v, const CentralBody &body);

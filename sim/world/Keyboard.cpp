@@ -57,9 +57,10 @@ void StepMainRetro(Vessel &v, double change) {
 
 }  // namespace
 
-void Keyboard::Push(const KeyTransition &k) {
-    if (k.scanCode < 0 || k.scanCode >= kScanCodes) return;
+bool Keyboard::Push(const KeyTransition &k) {
+    if (k.scanCode < 0 || k.scanCode >= kScanCodes || pending_.size() >= kMaxPendingKeys) return false;
     pending_.push_back(k);
+    return true;
 }
 
 void Keyboard::ReleaseAll() {
@@ -113,14 +114,19 @@ void Keyboard::Process(Vessel &v, double dt) {
         const int consumed =
             v.object ? v.object->clbkConsumeBufferedKey(static_cast<DWORD>(k.scanCode), k.down, keyState_) : 0;
         // The host's own bindings have no modifier: Shift or Ctrl held, they do not fire.
-        if (!consumed && k.down && !k.shift && !k.ctrl) HostBufferedKey(v, k.scanCode);
+        if (consumed || !k.down || k.shift || k.ctrl) continue;
+        if (!HostBufferedKey(v, k.scanCode) && sessionKeys_) sessionKeys_(k.scanCode);
     }
     passing_.clear();
 }
 
-void Keyboard::HostBufferedKey(Vessel &v, int scanCode) const {
+bool Keyboard::HostBufferedKey(Vessel &v, int scanCode) const {
     for (const HostNavKey &k : kHostNavKeys)
-        if (k.code == scanCode) ToggleNavmode(v, k.mode);
+        if (k.code == scanCode) {
+            ToggleNavmode(v, k.mode);
+            return true;
+        }
+    return false;
 }
 
 // Held keys of the host: main and retro on keypad + and -, the permanent

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "sim/files/KeyScript.h"
@@ -14,6 +15,9 @@
 namespace vtal::sim {
 
 constexpr int kScanCodes = 256;
+// Events queued between two passes at most (a paused live session queues
+// what its page sends); beyond it they are dropped.
+constexpr std::size_t kMaxPendingKeys = 1024;
 
 // One key-down or key-up, with the modifiers held with it.
 struct KeyTransition {
@@ -25,9 +29,13 @@ struct KeyTransition {
 
 class Keyboard {
 public:
-    // Queues an event for the next keyboard pass. Scan codes outside
-    // 0..255 are ignored.
-    void Push(const KeyTransition &k);
+    // Queues an event for the next keyboard pass; false (and nothing
+    // queued) for a scan code outside 0..255 or a full queue.
+    bool Push(const KeyTransition &k);
+    // The host's session keys (such as its time acceleration): offered each
+    // key-down without modifiers that neither the module nor the host's own
+    // bindings have taken.
+    void SetSessionKeys(std::function<void(int scanCode)> keys) { sessionKeys_ = std::move(keys); }
     // Releases every key this keyboard holds, as key-ups in the next pass.
     void ReleaseAll();
     // The keyboard pass of a frame for the focus vessel; dt (s) paces the
@@ -39,11 +47,12 @@ public:
 
 private:
     void UpdateKeyState();
-    void HostBufferedKey(Vessel &v, int scanCode) const;
+    bool HostBufferedKey(Vessel &v, int scanCode) const;
     void HostDirectKeys(Vessel &v, double dt) const;
 
     std::vector<KeyTransition> pending_;  // since the last pass, in order
     std::vector<KeyTransition> passing_;  // the events of the pass being made
+    std::function<void(int)> sessionKeys_;
     int heldCount_[kScanCodes] = {};
     char keyState_[kScanCodes] = {};
 };

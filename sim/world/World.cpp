@@ -147,8 +147,6 @@ void World::ReportNavmodeChanges() {
 void World::SetFocus(Vessel &v) {
     if (&v == focus_) return;
     Vessel *previous = focus_;
-    keyboard_.ReleaseAll();
-    if (previous) keyboard_.Process(*previous, dt_);  // the old focus sees its keys go up
     focus_ = &v;
     if (previous && previous->object) previous->object->clbkFocusChanged(false, HandleOf(&v), HandleOf(previous));
     if (v.object) v.object->clbkFocusChanged(true, HandleOf(&v), previous ? HandleOf(previous) : nullptr);

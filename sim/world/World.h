@@ -82,8 +82,9 @@ public:
     const CentralBody &Body() const { return *body_; }
     const std::vector<std::unique_ptr<Vessel>> &Vessels() const { return vessels_; }
     Vessel *Focus() const { return focus_; }
-    // Gives the focus to another vessel: the keys held go up for the old one,
-    // and both modules are told, as the host does.
+    // Gives the focus to another vessel and tells both modules, as the host
+    // does. The keyboard is the host's, not a vessel's: keys held stay held
+    // and act on the new focus from the next key phase.
     void SetFocus(Vessel &v);
     Vessel *FindVessel(const std::string &name) const;
     bool IsVessel(OBJHANDLE h) const;
