@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "sim/vessel/AnimationEvaluator.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/view/StandInModel.h"
@@ -21,7 +23,30 @@
 
 namespace vtal::sim {
 
+namespace viewparts {
+struct LocalFrame;
+}
+
 constexpr double kViewSampleInterval = 1.0 / 30.0;  // s
+
+// A vessel as the pages show it at one moment: position and attitude in the
+// body-fixed frame, animation states, every thruster's effective level,
+// navigation modes, propellant, ground contact and the telemetry's instruments.
+struct VesselSample : Instruments {
+    Vec3 pos = Vec3::Zero();
+    Quat attitude = Quat::Identity();
+    std::vector<double> animations, thrusters;
+    unsigned navmodes = 0;
+    double propellant = 0.0;
+    bool contact = false;
+};
+VesselSample SampleOf(const World &world, const Vessel &v);
+
+// Mesh groups that move alike, and their pose.
+struct PoseSet {
+    std::vector<UINT> groups;
+    Transform transform;
+};
 
 class ViewRecorder {
 public:
@@ -37,18 +62,6 @@ public:
     std::size_t SampleCount() const { return times_.size(); }
 
 private:
-    struct VesselSample : Instruments {
-        Vec3 pos = Vec3::Zero();
-        Quat attitude = Quat::Identity();
-        std::vector<double> animations, thrusters;
-        unsigned navmodes = 0;
-        double propellant = 0.0;
-        bool contact = false;
-    };
-    struct PoseSet {
-        std::vector<UINT> groups;
-        Transform transform;
-    };
     struct PoseFrame {
         double time = 0.0;
         std::vector<PoseSet> sets;
@@ -67,6 +80,14 @@ private:
     };
 
     void Sample(World &world);
+    // The record's parts (Finish).
+    Vec3 LandingPoint(const World &world, std::size_t focus) const;
+    nlohmann::json RunJson(const World &world, std::size_t focus, const viewparts::LocalFrame &frame) const;
+    nlohmann::json VesselJson(const World &world, std::size_t index, const viewparts::LocalFrame &frame) const;
+    static nlohmann::json ChannelsJson(const VesselTrack &track, const Vessel &v, const viewparts::LocalFrame &frame);
+    static nlohmann::json PosesJson(const VesselTrack &track);
+    nlohmann::json HudJson(const World &world) const;
+    static nlohmann::json AnnotationsJson(const World &world);
     void SamplePoses(const Vessel &v, VesselTrack &track, double time);
     void SampleHud(World &world, double time);
     bool EventHappened(const World &world) const;
