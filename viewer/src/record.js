@@ -26,12 +26,12 @@ export function sampleIndex(times, t) {
   return lo;
 }
 
-function lerp(a, b, f) {
+export function lerp(a, b, f) {
   return a + (b - a) * f;
 }
 
 // Degrees on a circle: the shorter way round.
-function lerpAngle(a, b, f) {
+export function lerpAngle(a, b, f) {
   let d = b - a;
   if (d > 180) d -= 360;
   if (d < -180) d += 360;
@@ -39,6 +39,28 @@ function lerpAngle(a, b, f) {
   if (x < 0) x += 360;
   if (x >= 360) x -= 360;
   return x;
+}
+
+// A pose set of the flight host ({g, q, p} or {g, m} in whole steps of
+// `step`) as the 12 numbers of its matrix's top three rows, row by row.
+export function poseMatrix(set, step) {
+  if (set.m) return set.m.map((x) => x * step);
+  const [x, y, z, w] = set.q.map((c) => c * step);
+  const n = Math.hypot(x, y, z, w) || 1;
+  const [qx, qy, qz, qw] = [x / n, y / n, z / n, w / n];
+  const [px, py, pz] = set.p.map((c) => c * step);
+  return [
+    1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy - qz * qw), 2 * (qx * qz + qy * qw), px,
+    2 * (qx * qy + qz * qw), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz - qx * qw), py,
+    2 * (qx * qz - qy * qw), 2 * (qy * qz + qx * qw), 1 - 2 * (qx * qx + qy * qy), pz,
+  ];
+}
+
+// The navigation modes set in `modes` (bit 1 << m), by their names.
+export function navmodeText(names, modes) {
+  const on = [];
+  for (let m = 1; m < names.length; m++) if (modes & (1 << m)) on.push(names[m]);
+  return on.length ? on.join('+') : '-';
 }
 
 export class Record {
@@ -93,20 +115,7 @@ export class Record {
 
   // A pose as the 12 numbers of its matrix's top three rows, row by row.
   decodePose(set) {
-    const step = this.data.poseStep;
-    if (set.m) return { groups: set.g, m: set.m.map((x) => x * step) };
-    const [x, y, z, w] = set.q.map((c) => c * step);
-    const n = Math.hypot(x, y, z, w) || 1;
-    const [qx, qy, qz, qw] = [x / n, y / n, z / n, w / n];
-    const [px, py, pz] = set.p.map((c) => c * step);
-    return {
-      groups: set.g,
-      m: [
-        1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy - qz * qw), 2 * (qx * qz + qy * qw), px,
-        2 * (qx * qy + qz * qw), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz - qx * qw), py,
-        2 * (qx * qz - qy * qw), 2 * (qy * qz + qx * qw), 1 - 2 * (qx * qx + qy * qy), pz,
-      ],
-    };
+    return { groups: set.g, m: poseMatrix(set, this.data.poseStep) };
   }
 
   // Sample k and the fraction of the way to sample k+1 at time t.
@@ -213,9 +222,7 @@ export class Record {
   }
 
   navmodeText(modes) {
-    const names = [];
-    for (let m = 1; m < this.data.navmodeNames.length; m++) if (modes & (1 << m)) names.push(this.data.navmodeNames[m]);
-    return names.length ? names.join('+') : '-';
+    return navmodeText(this.data.navmodeNames, modes);
   }
 
   // The focus vessel's touchdown, or null.
