@@ -15,6 +15,7 @@
 #include "montecarlo/Campaign.h"
 #include "montecarlo/Progress.h"
 #include "montecarlo/Report.h"
+#include "sim/base/ExitCodes.h"
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
 #include "sim/base/SafeFiles.h"
@@ -23,9 +24,9 @@ namespace vtal::montecarlo {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
+using sim::kExitBadInput;
+using sim::kExitFailed;
+using sim::kExitOk;
 
 const char *const kDescription =
     "Flies many descents of the lander from dispersed starts of one scenario (the default descent\n"

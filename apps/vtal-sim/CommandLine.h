@@ -1,14 +1,16 @@
 // The command line of vtal-sim: arguments into run options, the run, and the
-// exit status (0 flown, 1 failed while flying or writing, 2 bad input).
+// exit status (0 flown, 1 failed while flying or writing, 2 bad input: sim/base/ExitCodes.h).
 #pragma once
 
 #include <string>
 
+#include "sim/base/ExitCodes.h"
+
 namespace vtal::app {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
+using sim::kExitBadInput;
+using sim::kExitFailed;
+using sim::kExitOk;
 
 int RunCommandLine(int argc, char **argv);
 // "vtal-sim: KIND: MESSAGE" on standard error, an overlong message cut.

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "sim/base/ExitCodes.h"
 #include "sim/base/InputError.h"
 #include "sim/files/Installation.h"
 #include "sim/files/Scenario.h"
@@ -21,10 +22,6 @@ namespace fs = std::filesystem;
 using namespace vtal::sim;
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 void WriteMesh(const fs::path &path, const std::string &text) {
     fs::create_directories(path.parent_path());

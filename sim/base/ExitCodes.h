@@ -1,0 +1,16 @@
+// The exit status of the flight host's programs (vtal-sim, its montecarlo
+// command and vtal-standin-mesh), the same in all of them.
+#pragma once
+
+namespace vtal::sim {
+
+// Flown, or done: everything asked for was written.
+constexpr int kExitOk = 0;
+// Failed while running: a run that started (a flight, a campaign, a mesh
+// being written) could not be finished or its output not written.
+constexpr int kExitFailed = 1;
+// Bad input before anything flew: an argument, scenario, configuration or
+// installation that cannot be used. The message says which and why.
+constexpr int kExitBadInput = 2;
+
+}  // namespace vtal::sim
