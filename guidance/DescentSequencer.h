@@ -16,7 +16,7 @@ constexpr double kHoldLevelAltitude = 960.0; // m, hold-level mode below
 
 // Terminal band: the hold-level mode is released once pitch and bank are both
 // within this limit (π/4).
-constexpr double kReleaseHoldAttitude = kPi / 4.0;  // rad
+constexpr double kReleaseHoldAttitude = kPiAsTuned / 4.0;  // rad
 static_assert(kReleaseHoldAttitude == 0.7853981633974475, "attitude limit tuned as pi/4");
 
 // Sink-rate band: an airspeed along the vessel's z axis, projected by

@@ -12,8 +12,10 @@
 
 namespace vtal::guidance {
 
-// π as every angle limit and gain of the guidance is derived from it.
-constexpr double kPi = 3.14159265358979;
+// π to the 15 digits the guidance was tuned with, not the double nearest π:
+// every angle limit and gain of the guidance is derived from this value, and
+// the lander behaves as tuned only with it. Keep it as it is.
+constexpr double kPiAsTuned = 3.14159265358979;
 
 using vtal::lander::kEngineMaxThrust;  // N, each of the three descent engines
 

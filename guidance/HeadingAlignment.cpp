@@ -19,13 +19,13 @@ YawCommand ComputeYawCommand(double headingError, double yawRate, double mass) {
     const double rightAuthority = kYawRightTorque / inertia; // rad/s^2
 
     YawCommand out;
-    if (kHeadingDeadBand < headingError && headingError < kPi) {
+    if (kHeadingDeadBand < headingError && headingError < kPiAsTuned) {
         // Turning left towards the target: keep pushing left until the time
         // full right authority needs to stop the turn catches up.
         const bool keepTurning = timeToGo < 0.0 || yawRate / rightAuthority < timeToGo;
         out.left = keepTurning ? 1.0 : 0.0;
         out.right = keepTurning ? 0.0 : ThrottleLevel(stoppingTorque * kYawRightLevelPerTorque);
-    } else if (-kPi < headingError && headingError < -kHeadingDeadBand) {
+    } else if (-kPiAsTuned < headingError && headingError < -kHeadingDeadBand) {
         const bool keepTurning = timeToGo < 0.0 || -yawRate / leftAuthority < timeToGo;
         out.left = keepTurning ? 0.0 : ThrottleLevel(stoppingTorque * kYawLeftLevelPerTorque);
         out.right = keepTurning ? 1.0 : 0.0;

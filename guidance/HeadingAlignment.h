@@ -7,7 +7,7 @@
 
 namespace vtal::guidance {
 
-constexpr double kTargetHeading = kPi;  // rad
+constexpr double kTargetHeading = kPiAsTuned;  // rad
 
 // The controller's inertia model about the yaw axis: mass times this.
 constexpr double kYawInertiaPerMass = 0.4;  // m^2

@@ -21,7 +21,7 @@ constexpr double kPitchInertiaPerMass = 0.4;  // m^2
 constexpr double kBankInertiaPerMass = 0.3;   // m^2
 
 // Proportional gain from error angle to command (fraction of full torque).
-constexpr double kAttitudeGain = kPi * 0.1;  // 1/rad
+constexpr double kAttitudeGain = kPiAsTuned * 0.1;  // 1/rad
 static_assert(kAttitudeGain == 0.31415926535897903, "gain tuned as pi/10");
 
 // Braking starts once ten times the stopping time at full authority is no
@@ -29,7 +29,7 @@ static_assert(kAttitudeGain == 0.31415926535897903, "gain tuned as pi/10");
 constexpr double kStoppingTimeMargin = 10.0;
 
 // Beyond this pitch or bank the engines stop steering and hold level takes over.
-constexpr double kSteeringAttitudeLimit = kPi / 2.0;  // rad
+constexpr double kSteeringAttitudeLimit = kPiAsTuned / 2.0;  // rad
 static_assert(kSteeringAttitudeLimit == 1.570796326794895, "attitude limit tuned as pi/2");
 
 // A braking command that comes out infinite (an error angle of exactly zero

@@ -13,7 +13,9 @@
 namespace {
 
 const UINT kLanderMesh = 0;  // the lander mesh is the vessel's first and only mesh
-const double kRadPerDegree = 3.14159265358979323846 / 180.0;
+// π to the double's full precision (not the guidance's 15-digit kPiAsTuned).
+const double kPiFullPrecision = 3.14159265358979323846;
+const double kRadPerDegree = kPiFullPrecision / 180.0;
 
 // Rotation angles are kept by the host as single-precision radians.
 float Radians(double degrees) { return static_cast<float>(degrees * kRadPerDegree); }

@@ -10,6 +10,10 @@ namespace {
 
 using namespace vtal::lander;
 
+// π to the same 15 digits as the guidance's kPiAsTuned (guidance/GuidanceMath.h),
+// the value the lander was tuned with; the lift curve's breakpoints use it.
+const double kPiAsTuned = 3.14159265358979;
+
 // ---- body
 const double kEmptyMass = 343.0;           // kg
 const double kSize = 2.0;                  // m, mean radius
@@ -73,7 +77,7 @@ PARTICLESTREAMSPEC ReentryStreamSpec() {
 // curve is kept as a curve so that a lifting variant only changes the table.
 double LiftCoeff(double aoa) {
     if (!std::isfinite(aoa)) return 0.0;  // no non-number goes back to the host
-    const double kDegree = 3.14159265358979 / 180.0;
+    const double kDegree = kPiAsTuned / 180.0;
     static const double kAoa[9] = {-180 * kDegree, -60 * kDegree, -30 * kDegree, -1 * kDegree, 15 * kDegree,
                                    20 * kDegree,   25 * kDegree,  60 * kDegree,  180 * kDegree};
     static const double kCl[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
