@@ -44,14 +44,19 @@ constexpr double kNoNumber = 0.0;
 
 inline double Finite(double x) { return std::isfinite(x) ? x : kNoNumber; }
 
-inline double Rounded(double x, double step) { return std::round(Finite(x) / step) * step; }
+// x in whole steps; a number too large for that stays as it is.
+inline double Rounded(double x, double step) {
+    const double r = std::round(Finite(x) / step) * step;
+    return std::isfinite(r) ? r : Finite(x);
+}
 
 // x to `decimals` digits after the point, as the shortest decimal that reads
 // back as it (1.2345 rather than 1.2345000000000002).
 inline double Decimal(double x, int decimals) {
     const double scale = std::pow(10.0, decimals);
     const double r = std::round(Finite(x) * scale) / scale;
-    return r == 0.0 ? 0.0 : r;  // no "-0.0"
+    if (!std::isfinite(r)) return Finite(x);  // too large to round
+    return r == 0.0 ? 0.0 : r;                // no "-0.0"
 }
 
 // A channel as {"step": s, "d": [first, then differences]} in whole steps.

@@ -272,6 +272,7 @@ TEST(LiveView, ValuesTheHostHasNoNumberForAreSentAsZeroAndTheStatusAsGiven) {
     v.actuators.thrusters[0]->effective = std::numeric_limits<double>::quiet_NaN();
     v.actuators.thrusters[1]->effective = std::numeric_limits<double>::infinity();
     v.actuators.animations[0].state = -std::numeric_limits<double>::infinity();
+    v.actuators.thrusters[2]->effective = 1e305;  // too large to round: sent as it is
     LiveStatus status;
     status.warp = 10.0;
     status.reachedWarp = std::numeric_limits<double>::quiet_NaN();
@@ -280,6 +281,7 @@ TEST(LiveView, ValuesTheHostHasNoNumberForAreSentAsZeroAndTheStatusAsGiven) {
     EXPECT_EQ(state["vessels"][0]["thrust"][0].get<double>(), 0.0);
     EXPECT_EQ(state["vessels"][0]["thrust"][1].get<double>(), 0.0);
     EXPECT_EQ(state["vessels"][0]["anim"][0].get<double>(), 0.0);
+    EXPECT_EQ(state["vessels"][0]["thrust"][2].get<double>(), 1e305);
     EXPECT_EQ(state["warp"].get<double>(), 10.0);
     EXPECT_EQ(state["reachedWarp"].get<double>(), 0.0);
     EXPECT_EQ(state["paused"], true);
