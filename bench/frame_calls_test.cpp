@@ -1,3 +1,4 @@
+// The lander's exact host calls, checked against the baseline: change it only with the behaviour, never to simplify.
 // The frame-cost benchmark compares like with like only if the baseline
 // makes the very host calls the lander makes in the benchmarked frame, and
 // only if that frame really is one of the terminal descent. Both are checked

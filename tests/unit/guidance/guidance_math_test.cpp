@@ -1,3 +1,4 @@
+// An independent transcription of the lander's behaviour: change it only with the behaviour, never to make it simpler.
 // The arithmetic every controller shares: how a level is limited before it
 // reaches the host, the 0/0 rule, and the length of a vector.
 #include <gtest/gtest.h>

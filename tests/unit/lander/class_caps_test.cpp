@@ -1,3 +1,4 @@
+// An independent transcription of the lander's behaviour: change it only with the behaviour, never to make it simpler.
 #include <algorithm>
 #include <cmath>
 #include <limits>

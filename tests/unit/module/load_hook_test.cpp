@@ -1,3 +1,4 @@
+// An independent transcription of the lander's behaviour: change it only with the behaviour, never to make it simpler.
 // The library's load and unload hook with a stand-in for the operating
 // system's lookup of the module's own exports.
 #include <string>
