@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ make pkg-config python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libeigen3-dev libcli11-dev nlohmann-json3-dev
+  libboost-dev
   gnuplot-nox fonts-dejavu-core
   clang libclang-rt-dev
   mingw-w64 wine64 fonts-wine
