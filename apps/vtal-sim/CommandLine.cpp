@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "apps/vtal-sim/LiveCommand.h"
 #include "montecarlo/Command.h"
 #include "sim/run/Flight.h"
 #include "sim/base/InputError.h"
@@ -16,7 +17,8 @@ namespace {
 const char *const kDescription =
     "Flies vessel modules in a headless stand-in of the host simulator. Without a scenario it\n"
     "flies the shipped default descent of the lander and prints a short report.\n"
-    "Landing campaigns from dispersed starts: vtal-sim montecarlo --help.";
+    "Landing campaigns from dispersed starts: vtal-sim montecarlo --help.\n"
+    "Flying by hand in the browser: vtal-sim live --help.";
 
 const char *const kKeysHelp =
     "Scripted keys: comma-separated T:KEY presses and T1-T2:KEY holds (s), shift+KEY and ctrl+KEY with a modifier; "
@@ -34,7 +36,7 @@ struct NumberArguments {
 
 void ReadNumbers(const NumberArguments &n, sim::RunOptions &o) {
     if (!n.until.empty()) o.until = sim::ParseArgumentNumber(n.until, "--until", 0.0, kLargestSeconds);
-    if (!n.dt.empty()) o.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, 1.0, true);
+    if (!n.dt.empty()) o.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, sim::kMaxDt, true);
     if (!n.every.empty()) o.every = sim::ParseArgumentNumber(n.every, "--every", 0.0, kLargestSeconds);
 }
 
@@ -70,6 +72,8 @@ void PrintError(const char *kind, const std::string &message) {
 int RunCommandLine(int argc, char **argv) {
     // Landing campaigns have a command line of their own.
     if (argc > 1 && std::string(argv[1]) == "montecarlo") return montecarlo::RunMonteCarloCommand(argc - 1, argv + 1);
+    // A session flown by hand from the browser.
+    if (argc > 1 && std::string(argv[1]) == "live") return RunLiveCommand(argc - 1, argv + 1);
     sim::RunOptions o;
     NumberArguments numbers;
     CLI::App app(kDescription, "vtal-sim");
