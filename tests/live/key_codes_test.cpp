@@ -15,8 +15,7 @@ struct Expected {
     int scanCode;
 };
 
-// Every key the lander's module and the host's keyboard act on. Where the
-// host's headers name no constant, the DirectInput value (dinput.h's DIK_...).
+// Every key the lander's module and the host's keyboard act on.
 const Expected kKeysInUse[] = {
     {"KeyM", OAPI_KEY_M},
     {"KeyK", OAPI_KEY_K},
@@ -27,12 +26,12 @@ const Expected kKeysInUse[] = {
     {"KeyV", OAPI_KEY_V},
     {"KeyB", OAPI_KEY_B},
     {"KeyN", OAPI_KEY_N},
-    {"KeyT", 0x14},  // DIK_T
-    {"KeyR", 0x13},  // DIK_R
+    {"KeyT", OAPI_KEY_T},
+    {"KeyR", OAPI_KEY_R},
     {"KeyA", OAPI_KEY_A},
-    {"KeyP", 0x19},  // DIK_P
+    {"KeyP", OAPI_KEY_P},
     {"KeyS", OAPI_KEY_S},
-    {"F3", 0x3D},  // DIK_F3
+    {"F3", OAPI_KEY_F3},
     {"BracketLeft", OAPI_KEY_LBRACKET},
     {"BracketRight", OAPI_KEY_RBRACKET},
     {"Semicolon", OAPI_KEY_SEMICOLON},
@@ -54,8 +53,9 @@ const Expected kKeysInUse[] = {
     {"ControlLeft", OAPI_KEY_LCONTROL},
 };
 
-// The keys whose scan codes are easiest to get wrong: the extended keys
-// (0x80 over their base key) and the ends of the runs with gaps.
+// The keys whose scan codes are easiest to get wrong, as DirectInput's own
+// values (dinput.h's DIK_...): the extended keys (0x80 over their base key)
+// and the ends of the runs with gaps.
 const Expected kEasilyConfused[] = {
     {"Digit1", 0x02},      {"Digit0", 0x0B},   {"F10", 0x44},           {"F11", 0x57},
     {"NumpadEnter", 0x9C}, {"Enter", 0x1C},    {"ControlRight", 0x9D},  {"AltRight", 0xB8},
