@@ -46,6 +46,7 @@ void BM_LiveFrameAtOneX(benchmark::State &state) {
         benchmark::DoNotOptimize(session->Advance(now));
         if (session->GetWorld().SimTime() > 70.0) {  // keep it in flight over the touchdown
             state.PauseTiming();
+            session.reset();  // one world at a time
             session = NewSession(discarded, 1.0);
             now = 0.0;
             state.ResumeTiming();

@@ -11,7 +11,7 @@ build="${VTAL_BUILD_DIR:-build/release}"
 jobs=$(nproc)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$jobs" --target vtal_module_bench vtal_flight_bench vtal-sim
+cmake --build "$build" -j "$jobs" --target vtal_module_bench vtal_flight_bench vtal_live_bench vtal-sim
 
 echo
 echo "== Module frame cost: lander in the terminal band against the baseline (aim: within 2x)"
@@ -22,6 +22,10 @@ echo "== Flight host: default descent (aim: at least 10,000x real time) and Mont
 # Five repetitions, their median and spread: on a shared machine single runs
 # of a few milliseconds scatter by a tenth and more.
 "$build/bench/vtal_flight_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+echo
+echo "== Live session: the host's work per frame at 1x, the warp sustained, a key's frames to the module"
+"$build/bench/vtal_live_bench"
 
 echo
 echo "== A 10,000-run campaign of the default dispersions on $jobs cores (aim: under a minute)"
