@@ -107,6 +107,11 @@ RunResult RunLive(const LiveOptions &options, std::ostream &out, std::ostream &e
     SessionServer server(io, so, session, MonotonicSeconds);
     session.SetOutput({[&server](std::string state) { server.Publish(std::move(state)); },
                        [&server](std::string message) { server.Send(std::move(message)); }});
+    // Ctrl+C is the session's from before its address is shown.
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&session](const boost::system::error_code &e, int) {
+        if (!e) session.End();
+    });
     if (!IsLoopback(options.bindAddress))
         err << "vtal-sim: warning: the session listens on " << options.bindAddress
             << ": anyone who can reach that address and knows the token can fly it\n";
@@ -114,10 +119,6 @@ RunResult RunLive(const LiveOptions &options, std::ostream &out, std::ostream &e
     out << "Open " << url << "  (Ctrl+C ends the session)" << std::endl;
     if (options.openBrowser) OpenBrowser(url, err);
 
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&session](const boost::system::error_code &e, int) {
-        if (!e) session.End();
-    });
     FrameLoop frames(io, session);
     frames.Start();
     // The loop runs until the session ends; then the outputs are written and
