@@ -27,14 +27,14 @@ void CheckState(const vtal::sim::VesselBlock &b) {
     using vtal::sim::StandardStatus;
     const StandardStatus &st = b.status;
     if (st.kind == StandardStatus::Kind::Unset) Fail("a vessel without STATUS was accepted", b.name);
-    if (!st.rpos.allFinite() || !st.rvel.allFinite() || !st.arot.allFinite() || !st.vrot.allFinite())
+    if (!st.rpos.allFinite() || !st.rvel.allFinite() || !st.arotDeg.allFinite() || !st.vrotDegPerSecond.allFinite())
         Fail("a non-number was accepted", b.name);
     if (st.kind == StandardStatus::Kind::Flying && st.hasRpos) {
         const double r = st.rpos.stableNorm();
         if (r < vtal::sim::kMinCentreDistance || r > vtal::sim::kMaxCentreDistance) Fail("RPOS beyond its limits", b.name);
         if (st.hasRvel && st.rvel.stableNorm() > vtal::sim::kMaxSpeed) Fail("RVEL beyond its limit", b.name);
     }
-    if (st.hasVrot && st.vrot.cwiseAbs().maxCoeff() > vtal::sim::kMaxBodyRate) Fail("VROT beyond its limit", b.name);
+    if (st.hasVrot && st.vrotDegPerSecond.cwiseAbs().maxCoeff() > vtal::sim::kMaxBodyRate) Fail("VROT beyond its limit", b.name);
     if (b.className.find_first_of("/\\") != std::string::npos || b.className == "..")
         Fail("a class name that is a path was accepted", b.className);
 }
