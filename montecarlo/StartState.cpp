@@ -59,10 +59,10 @@ double Tilt(const sim::Vessel &v) {
 
 unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &draw) {
     unsigned clamped = 0;
-    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal);
+    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal, body);
 
     // Attitude first, from the angles at the scenario's position.
-    const double heading = sim::Heading(v) + At(draw, Quantity::Heading) * kRadPerDeg;
+    const double heading = sim::Heading(v, body) + At(draw, Quantity::Heading) * kRadPerDeg;
     double pitchDeg = sim::Pitch(v) / kRadPerDeg + At(draw, Quantity::Pitch);
     if (std::fabs(pitchDeg) > kMaxStartPitch) {
         pitchDeg = std::copysign(kMaxStartPitch, pitchDeg);
@@ -112,7 +112,7 @@ unsigned ApplyDraw(sim::Vessel &v, const sim::CentralBody &body, const Draw &dra
 StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body) {
     StartValues s{};
     auto set = [&s](Quantity q, double value) { s[static_cast<int>(q)] = value; };
-    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal);
+    const sim::HorizonFrame h = sim::HorizonAt(v.motion.positionGlobal, body);
     const Vec3 ground = sim::GroundVelocity(v, body);
     const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
     set(Quantity::Altitude, sim::Altitude(v, body));
@@ -123,7 +123,7 @@ StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body) {
                                 : 0.0);
     set(Quantity::Pitch, sim::Pitch(v) / kRadPerDeg);
     set(Quantity::Bank, sim::Bank(v) / kRadPerDeg);
-    set(Quantity::Heading, sim::Heading(v) / kRadPerDeg);
+    set(Quantity::Heading, sim::Heading(v, body) / kRadPerDeg);
     set(Quantity::PitchRate, v.motion.bodyRates.x() / kRadPerDeg);
     set(Quantity::YawRate, v.motion.bodyRates.y() / kRadPerDeg);
     set(Quantity::BankRate, v.motion.bodyRates.z() / kRadPerDeg);

@@ -1,7 +1,7 @@
-// The one central body of a scenario: a sphere turning about the global +y
-// axis with the host's sidereal period, flat terrain at its mean radius,
-// point-mass gravity and, for Mars, an exponential atmosphere that turns with
-// the body.
+// The one central body of a scenario: a sphere whose axes stand in the global
+// frame as the host's do (an inclined spin axis that precesses, and the
+// host's rotation phase), flat terrain at its mean radius, point-mass gravity
+// and, for Mars, an exponential atmosphere that turns with the body.
 #pragma once
 
 #include <string>
@@ -10,34 +10,68 @@
 
 namespace vtal::sim {
 
-// The epoch at which a body's rotation angle is zero: 2000 Jan 1 12:00.
+// The epoch of the rotation elements: 2000 Jan 1 12:00.
 constexpr double kRotationEpochMjd = 51544.5;
 constexpr double kSecondsPerDay = 86400.0;
 
+// How the body's axes stand in the global (ecliptic) frame, with the names
+// the host gives them in a body's configuration.
+struct RotationElements {
+    double period = 0.0;               // SidRotPeriod: sidereal rotation period, s
+    double offset = 0.0;               // SidRotOffset: rotation angle at the epoch, rad
+    double obliquity = 0.0;            // Obliquity of the axis to the reference pole, rad
+    double nodeLongitude = 0.0;        // LAN: of the equator's ascending node, rad
+    double nodeMjd = kRotationEpochMjd;   // LAN_MJD: the date of nodeLongitude
+    double precessionPeriodDays = 0.0;    // PrecessionPeriod, days; 0 for none
+    double precessionObliquity = 0.0;     // PrecessionObliquity: the reference pole's tilt, rad
+    double precessionNodeLongitude = 0.0; // PrecessionLAN, rad
+};
+
 struct CentralBody {
-    const char *name;
-    double gm;               // m^3/s^2
-    double radius;           // mean radius, m
-    double rotationPeriod;   // sidereal, s
-    double surfaceDensity;   // kg/m^3 at the mean radius; 0 without atmosphere
-    double surfacePressure;  // Pa at the mean radius
-    double scaleHeight;      // m
+    const char *name = "";
+    double gm = 0.0;               // m^3/s^2
+    double radius = 0.0;           // mean radius, m
+    RotationElements rotation;
+    double surfaceDensity = 0.0;   // kg/m^3 at the mean radius; 0 without atmosphere
+    double surfacePressure = 0.0;  // Pa at the mean radius
+    double scaleHeight = 1.0;      // m
 
     double Density(double altitude) const;
     double Pressure(double altitude) const;
 
-    double SpinRate() const { return 2.0 * kPi / rotationPeriod; }  // rad/s
-    // The spin as a vector in the global frame.
-    Vec3 Spin() const { return Vec3(0.0, SpinRate(), 0.0); }
-    // Rotation angle at a date: 2 pi frac((mjd - epoch) 86400 / period).
+    double SpinRate() const { return 2.0 * kPi / rotation.period; }  // rad/s
+    // The rotation angle about the body's own axis at a date, in [0, 2 pi).
     double RotationAngle(double mjd) const;
-    // Body-fixed ("planet-local") to global rotation at a date.
+    // Body-fixed ("planet-local": y north along the spin axis, x towards
+    // longitude 0) to global rotation at a date.
     Mat3 Orientation(double mjd) const;
+    // The spin axis (north) in the global frame at a date.
+    Vec3 SpinAxis(double mjd) const;
+
+    // The body as it stands at the date of the state being computed: set
+    // once per step, read wherever a surface-relative quantity is needed.
+    void SetDate(double mjd);
+    // A copy of the body standing at a date.
+    CentralBody At(double mjd) const {
+        CentralBody b = *this;
+        b.SetDate(mjd);
+        return b;
+    }
+    double Date() const { return date_; }
+    const Mat3 &ToGlobal() const { return toGlobal_; }
+    // The spin as a vector in the global frame, rad/s.
+    const Vec3 &Spin() const { return spin_; }
     // Velocity of a body-fixed point at global position r: r x spin.
-    Vec3 SurfaceVelocity(const Vec3 &r) const { return r.cross(Spin()); }
+    Vec3 SurfaceVelocity(const Vec3 &r) const { return r.cross(spin_); }
+
+  private:
+    double date_ = kRotationEpochMjd;
+    Mat3 toGlobal_ = Mat3::Identity();
+    Vec3 spin_ = Vec3::Zero();
 };
 
-// The bodies the host models, by name without regard to case; null if unknown.
+// The bodies the host models, by name without regard to case, standing at
+// the rotation epoch; null if unknown.
 const CentralBody *FindBody(const std::string &name);
 const CentralBody &Moon();
 

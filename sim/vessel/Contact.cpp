@@ -119,9 +119,7 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     d1 /= d1.norm();
     const Vec3 d2 = upVessel.cross(d1);
     // The vessel's velocity over the turning ground, in the vessel frame.
-    const double spin = body.SpinRate();
-    const Vec3 overGround(k.velocityGlobal.x() + k.positionGlobal.z() * spin, k.velocityGlobal.y(), k.velocityGlobal.z() - k.positionGlobal.x() * spin);
-    const Vec3 ground = rot.transpose() * overGround;
+    const Vec3 ground = rot.transpose() * (k.velocityGlobal - body.SurfaceVelocity(k.positionGlobal));
     const double groundN = ground.dot(upVessel), ground1 = ground.dot(d1), ground2 = ground.dot(d2);
     // A point's velocity adds p x w; along a direction d that is p.(w x d).
     const Vec3 turnN = k.bodyRates.cross(upVessel), turn1 = k.bodyRates.cross(d1), turn2 = k.bodyRates.cross(d2);

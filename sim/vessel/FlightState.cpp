@@ -16,23 +16,34 @@ double WrapHeading(double heading) {
 }
 }  // namespace
 
-HorizonFrame HorizonAt(const Vec3 &globalPos) {
+namespace {
+// East is up x north-axis, the body-fixed (-sin lng, 0, cos lng); at a pole
+// the longitude is taken as 0, whose east is the body's z axis.
+HorizonFrame HorizonAbout(const Vec3 &pos, const Vec3 &northAxis, const Vec3 &eastAtLongitudeZero) {
     HorizonFrame f;
-    f.up = globalPos.normalized();
-    // East is (-sin lng, 0, cos lng); at a pole the longitude is taken as 0.
-    Vec3 east(-f.up.z(), 0.0, f.up.x());
+    f.up = pos.normalized();
+    const Vec3 east = f.up.cross(northAxis);
     const double n = east.norm();
-    f.east = n > 1e-12 ? Vec3(east / n) : Vec3(0.0, 0.0, 1.0);
+    f.east = n > 1e-12 ? Vec3(east / n) : eastAtLongitudeZero;
     f.north = f.east.cross(f.up);
     return f;
 }
+}  // namespace
 
-Mat3 LevelAttitude(const Vec3 &up, double heading) {
-    const HorizonFrame h = HorizonAt(up);
+HorizonFrame HorizonAt(const Vec3 &globalPos, const CentralBody &body) {
+    return HorizonAbout(globalPos, body.ToGlobal().col(1), body.ToGlobal().col(2));
+}
+
+HorizonFrame BodyFixedHorizonAt(const Vec3 &bodyFixedPos) {
+    return HorizonAbout(bodyFixedPos, Vec3::UnitY(), Vec3::UnitZ());
+}
+
+Mat3 LevelAttitude(const Vec3 &upBodyFixed, double heading) {
+    const HorizonFrame h = BodyFixedHorizonAt(upBodyFixed);
     const Vec3 forward = std::cos(heading) * h.north + std::sin(heading) * h.east;
     Mat3 level;
-    level.col(0) = up.cross(forward);
-    level.col(1) = up;
+    level.col(0) = upBodyFixed.cross(forward);
+    level.col(1) = upBodyFixed;
     level.col(2) = forward;
     return level;
 }
@@ -50,6 +61,10 @@ namespace {
 // The attitude angles from the local vertical in the vessel frame and the
 // horizon frame under the vessel.
 double PitchOf(const Vec3 &upVessel) { return std::asin(std::clamp(upVessel.z(), -1.0, 1.0)); }
+
+// What the host reports of a landed vessel's resting attitude.
+double LandedPitchOf(const Vec3 &upVessel) { return std::atan2(upVessel.z(), upVessel.y()); }
+double LandedBankOf(const Vec3 &upVessel) { return std::atan2(upVessel.x(), upVessel.y()); }
 
 double BankOf(const Vec3 &upVessel) {
     if (std::fabs(upVessel.x()) <= kVerticalAxisTolerance && std::fabs(upVessel.y()) <= kVerticalAxisTolerance)
@@ -70,11 +85,19 @@ double HeadingOf(const Quat &attitude, const HorizonFrame &h) {
 }
 }  // namespace
 
-double Pitch(const Vessel &v) { return PitchOf(UpInVesselFrame(v)); }
+double Pitch(const Vessel &v) {
+    const Vec3 upVessel = UpInVesselFrame(v);
+    return v.Landed() ? LandedPitchOf(upVessel) : PitchOf(upVessel);
+}
 
-double Bank(const Vessel &v) { return BankOf(UpInVesselFrame(v)); }
+double Bank(const Vessel &v) {
+    const Vec3 upVessel = UpInVesselFrame(v);
+    return v.Landed() ? LandedBankOf(upVessel) : BankOf(upVessel);
+}
 
-double Heading(const Vessel &v) { return HeadingOf(v.motion.attitude, HorizonAt(v.motion.positionGlobal)); }
+double Heading(const Vessel &v, const CentralBody &body) {
+    return HeadingOf(v.motion.attitude, HorizonAt(v.motion.positionGlobal, body));
+}
 
 Vec3 GroundVelocity(const Vessel &v, const CentralBody &body) { return v.motion.velocityGlobal - body.SurfaceVelocity(v.motion.positionGlobal); }
 
@@ -93,7 +116,7 @@ Instruments InstrumentsOf(const Vessel &v, const CentralBody &body) {
     i.horizontalSpeed = HorizontalSpeed(v, body);
     i.pitchDeg = Pitch(v) / kRadPerDeg;
     i.bankDeg = Bank(v) / kRadPerDeg;
-    i.headingDeg = Heading(v) / kRadPerDeg;
+    i.headingDeg = Heading(v, body) / kRadPerDeg;
     return i;
 }
 
@@ -109,13 +132,13 @@ Vec3 LocalToGlobal(const Vessel &v, const Vec3 &local) { return v.motion.positio
 
 void UpdateSurface(Vessel &v, const CentralBody &body) {
     SurfaceState &s = v.surface;
-    const HorizonFrame h = HorizonAt(v.motion.positionGlobal);
+    const HorizonFrame h = HorizonAt(v.motion.positionGlobal, body);
     if (v.Landed()) {
         const Vec3 upVessel = UpInVesselFrame(v);
         s.altitude = v.contact.landed.altitude;
         s.headingRad = v.contact.landed.headingRad;
-        s.pitchRad = std::atan2(upVessel.z(), upVessel.y());
-        s.bankRad = std::atan2(upVessel.x(), upVessel.y());
+        s.pitchRad = LandedPitchOf(upVessel);
+        s.bankRad = LandedBankOf(upVessel);
         s.groundVelocityGlobal.setZero();
         s.airspeedVessel.setZero();
         s.airspeedHorizon.setZero();

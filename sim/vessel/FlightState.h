@@ -10,15 +10,18 @@
 
 namespace vtal::sim {
 
-// Local horizon frame at a global position: x east, y up, z north.
+// Local horizon frame at a position: x east, y up, z north.
 struct HorizonFrame {
     Vec3 east, up, north;
 };
-HorizonFrame HorizonAt(const Vec3 &globalPos);
+// At a global position over the body as it stands at its date.
+HorizonFrame HorizonAt(const Vec3 &globalPos, const CentralBody &body);
+// At a body-fixed position (north along y, longitude 0 along x).
+HorizonFrame BodyFixedHorizonAt(const Vec3 &bodyFixedPos);
 
-// Vessel-to-global rotation of a level vessel at `up` (a unit vector) whose
-// nose points at `heading` (rad, from north towards east).
-Mat3 LevelAttitude(const Vec3 &up, double heading);
+// Vessel-to-body-fixed rotation of a level vessel at `upBodyFixed` (a unit
+// vector) whose nose points at `heading` (rad, from north towards east).
+Mat3 LevelAttitude(const Vec3 &upBodyFixed, double heading);
 
 // Unit vector towards longitude and latitude (rad), in the frame the
 // longitude is measured in (body-fixed for a surface point).
@@ -27,9 +30,13 @@ Vec3 SurfaceDirection(double longitude, double latitude);
 double Altitude(const Vessel &v, const CentralBody &body);
 // The local vertical expressed in the vessel frame (upVessel wherever it is used).
 Vec3 UpInVesselFrame(const Vessel &v);
-double Pitch(const Vessel &v);    // asin(upVessel.z), nose up positive
-double Bank(const Vessel &v);     // atan2(upVessel.x, upVessel.y), right side raised positive
-double Heading(const Vessel &v);  // azimuth of the forward axis, [0, 2 pi)
+// Nose up positive: asin(upVessel.z) in flight; a landed vessel's is
+// atan2(upVessel.z, upVessel.y), so that one upside down reads near 180.
+double Pitch(const Vessel &v);
+// Right side raised positive: atan2(upVessel.x, upVessel.y) (0 with the
+// nose vertical in flight).
+double Bank(const Vessel &v);
+double Heading(const Vessel &v, const CentralBody &body);  // azimuth of the forward axis, [0, 2 pi)
 // Velocity relative to the turning surface under the vessel, at its own radius.
 Vec3 GroundVelocity(const Vessel &v, const CentralBody &body);
 double VerticalSpeed(const Vessel &v);                              // m/s, positive up

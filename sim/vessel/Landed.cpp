@@ -9,18 +9,6 @@
 namespace vtal::sim {
 namespace {
 
-// The host's measure of a turn: the angle between the vector parts of the
-// two attitudes' quaternions (smaller than the rotation angle between them).
-double TurnBetween(const Mat3 &a, const Mat3 &b) {
-    Quat qa(a), qb(b);
-    if (qa.w() < 0) qa.coeffs() *= -1.0;
-    if (qb.w() < 0) qb.coeffs() *= -1.0;
-    const Vec3 va = qa.vec(), vb = qb.vec();
-    const double n = va.norm() * vb.norm();
-    if (!(n > 0.0)) return Eigen::AngleAxisd(a.transpose() * b).angle();  // an identity attitude has no vector part
-    return std::acos(std::clamp(va.dot(vb) / n, -1.0, 1.0));
-}
-
 // How much each point sinks per newton of the vessel's weight, for a load
 // shared as the three springs share it in equilibrium.
 std::array<double, 3> CompressionPerNewton(const std::array<Vec3, 3> &p, double k) {
@@ -41,7 +29,39 @@ std::array<double, 3> CompressionPerNewton(const std::array<Vec3, 3> &p, double 
     return out;
 }
 
+// The trace test of the host's conversion.
+constexpr double kLeastQuaternionTrace = 1e-12;
+
+Vec3 AttitudeAxisOf(const Vessel &v) { return HostQuaternion(v.Rotation()).head<3>(); }
+
 }  // namespace
+
+Eigen::Vector4d HostQuaternion(const Mat3 &r) {
+    const double m11 = r(0, 0), m12 = r(0, 1), m13 = r(0, 2);
+    const double m21 = r(1, 0), m22 = r(1, 1), m23 = r(1, 2);
+    const double m31 = r(2, 0), m32 = r(2, 1), m33 = r(2, 2);
+    const double trace = 1.0 + m11 + m22 + m33;
+    if (trace > kLeastQuaternionTrace) {
+        const double s = 2.0 * std::sqrt(trace);
+        return {(m23 - m32) / s, (m31 - m13) / s, (m12 - m21) / s, 0.25 * s};
+    }
+    if (m11 > m22 && m11 > m33) {
+        const double s = 2.0 * std::sqrt(1.0 + m11 - m22 - m33);
+        return {0.25 * s, (m12 + m21) / s, (m31 + m13) / s, (m23 - m32) / s};
+    }
+    if (m22 > m33) {
+        const double s = 2.0 * std::sqrt(1.0 + m22 - m11 - m33);
+        return {(m12 + m21) / s, 0.25 * s, (m23 + m32) / s, (m31 - m13) / s};
+    }
+    const double s = 2.0 * std::sqrt(1.0 + m33 - m11 - m22);
+    return {(m31 + m13) / s, (m23 + m32) / s, 0.25 * s, (m12 - m21) / s};
+}
+
+double AngleBetweenAxes(const Vec3 &a, const Vec3 &b) {
+    const double n = a.norm() * b.norm();
+    if (!(n > 0.0)) return 0.0;
+    return std::acos(std::clamp(a.dot(b) / n, -1.0, 1.0));
+}
 
 Vec3 BodyFixedPosition(const Vessel &v, const CentralBody &body, double mjd) {
     return body.Orientation(mjd).transpose() * v.motion.positionGlobal;
@@ -85,25 +105,29 @@ void TestForRest(Vessel &v, const CentralBody &body, double mjd, double simTime)
         v.contact.rest.running = false;
         return;
     }
-    const Vec3 pos = BodyFixedPosition(v, body, mjd);
-    const Mat3 rot = BodyFixedRotation(v, body, mjd);
     RestTest &r = v.contact.rest;
     if (!r.running) {
         r.running = true;
-        r.startTime = r.sampleTime = simTime;
-        r.samplePositionBodyFixed = pos;
-        r.sampleVesselToBodyFixed = rot;
+        r.startTime = simTime;
+        r.samplePositionBodyFixed = BodyFixedPosition(v, body, mjd);
+        r.sampleAttitudeAxis = AttitudeAxisOf(v);
         return;
     }
-    const double interval = simTime - r.sampleTime;
-    if (interval < kRestSampleInterval) return;
-    const bool moving = (pos - r.samplePositionBodyFixed).squaredNorm() / interval > kRestDisplacementRate ||
-                        TurnBetween(r.sampleVesselToBodyFixed, rot) / interval > kRestTurnRate;
-    if (moving) r.startTime = simTime;
-    r.sampleTime = simTime;
+    // Divided by the time since the vessel was last found moving, not since
+    // the last comparison: once quiet for the gate, every frame is compared
+    // with the one before against a growing interval.
+    const double quiet = simTime - r.startTime;
+    if (quiet < kRestQuietGate) return;
+    const Vec3 pos = BodyFixedPosition(v, body, mjd);
+    const Vec3 axis = AttitudeAxisOf(v);
+    const double displacement = (pos - r.samplePositionBodyFixed).squaredNorm();
+    const double turn = AngleBetweenAxes(r.sampleAttitudeAxis, axis);
     r.samplePositionBodyFixed = pos;
-    r.sampleVesselToBodyFixed = rot;
-    if (!moving && simTime - r.startTime > kRestTimeToLand) Land(v, body, mjd);
+    r.sampleAttitudeAxis = axis;
+    if (displacement / quiet > kRestDisplacementRate || turn / quiet > kRestTurnRate)
+        r.startTime = simTime;
+    else if (quiet > kRestTimeToLand)
+        Land(v, body, mjd);
 }
 
 RestPose RestPoseOnSprings(const Vessel &v, const CentralBody &body) {

@@ -8,16 +8,25 @@
 
 namespace vtal::sim {
 
-// Rest test: samples at least this far apart, still for longer than this.
-constexpr double kRestSampleInterval = 0.1;  // s
-constexpr double kRestTimeToLand = 5.0;      // s
-// Moving: squared displacement over the interval (m^2/s), or turn rate (rad/s).
+// Rest test: compared only once the vessel has been quiet this long, and
+// landed once it has been quiet longer than kRestTimeToLand.
+constexpr double kRestQuietGate = 0.1;   // s
+constexpr double kRestTimeToLand = 5.0;  // s
+// Moving: the squared displacement since the last comparison (m^2), or the
+// turn (rad), divided by the time since the vessel was last found moving.
 constexpr double kRestDisplacementRate = 1e-4;
 constexpr double kRestTurnRate = 1e-4;
 
 // Body-fixed position and vessel -> body-fixed rotation of the present state.
 Vec3 BodyFixedPosition(const Vessel &v, const CentralBody &body, double mjd);
 Mat3 BodyFixedRotation(const Vessel &v, const CentralBody &body, double mjd);
+
+// The host's quaternion of a vessel -> global rotation (m_ij row i, column
+// j): the vector part's sign follows its formulas, not Eigen's.
+Eigen::Vector4d HostQuaternion(const Mat3 &m);  // x, y, z, w
+// The host's measure of a turn: the angle between the vector parts of two
+// attitude quaternions; 0 if either has none.
+double AngleBetweenAxes(const Vec3 &a, const Vec3 &b);
 
 // Puts the vessel in the landed state at its present pose.
 void Land(Vessel &v, const CentralBody &body, double mjd);

@@ -23,6 +23,8 @@ constexpr int kGroupTypes = 15;
 constexpr int kFirstNavmode = 1;
 constexpr int kLastNavmode = 6;
 constexpr int kHoldAltitudeMode = 7;
+// Navigation receivers of a vessel that can take the focus.
+constexpr int kNavReceivers = 2;
 
 struct Tank {
     Vessel *owner = nullptr;
@@ -148,13 +150,14 @@ struct LandedState {
     double altitude = 0.0, headingRad = 0.0;
 };
 
-// The host's test for rest on the ground, sampled after each post-step.
+// The host's test for rest on the ground, made after each post-step.
 struct RestTest {
     bool running = false;
-    double startTime = 0.0;   // s, when the vessel was last found moving
-    double sampleTime = 0.0;  // s
+    double startTime = 0.0;  // s, when the vessel was last found moving
+    // The pose it was last compared with: body-fixed position, and the
+    // vector part of the global attitude quaternion as the host forms it.
     Vec3 samplePositionBodyFixed = Vec3::Zero();
-    Mat3 sampleVesselToBodyFixed = Mat3::Identity();
+    Vec3 sampleAttitudeAxis = Vec3::Zero();
 };
 
 // The first touchdown of a vessel, as the flight host reports it.
@@ -196,6 +199,11 @@ struct Vessel {
     Kinematics motionBefore;
     SurfaceState surface;
     ContactState contact;
+
+    // The navigation receivers' frequency steps (108 + 0.05 step MHz, not
+    // range-checked): every vessel that can take the focus has two from its
+    // creation, both at step 0.
+    std::vector<long long> navReceiverSteps = std::vector<long long>(kNavReceivers, 0);
 
     // Standard scenario lines the host carries but does not model, written back on save.
     std::vector<std::string> carriedLines;

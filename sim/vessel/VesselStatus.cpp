@@ -26,7 +26,7 @@ constexpr double kNegligibleRateSquared = 1e-8;
 const char *const kNavmodeNames[] = {"", "KILLROT", "HLEVEL", "PROGRADE", "RETROGRADE", "NORMAL", "ANTINORMAL"};
 
 // Standard lines of the real host that this host accepts and carries unmodelled.
-const char *const kCarriedKeys[] = {"ELEMENTS", "NAVFREQ", "XPDR", "IDS", "AFCMODE", "RCSMODE",
+const char *const kCarriedKeys[] = {"ELEMENTS", "XPDR", "IDS", "AFCMODE", "RCSMODE",
                                     "ATTACHED", "DOCKINFO", "DOCKSTATE", "TRIM", "SKIN", "FLIGHTDATA",
                                     "LIGHTS", "BEACONS", "CONTROLSURFACE", "PORTS"};
 
@@ -62,6 +62,20 @@ bool ParseNumbers(const std::vector<std::string> &w, std::size_t count, double *
     }
     for (std::size_t i = 0; i < count; ++i)
         if (!ParseNumber(w[i + 1], out[i], error, key)) return false;
+    return true;
+}
+
+// NAVFREQ's whole-number steps, one per receiver.
+bool ParseFrequencySteps(const std::vector<std::string> &w, std::vector<long long> &out, std::string &error) {
+    out.clear();
+    for (std::size_t i = 1; i < w.size(); ++i) {
+        long long step = 0;
+        if (ReadWholeNumber(w[i], step) != NumberKind::Finite) {
+            error = "NAVFREQ: " + Quote(w[i]) + " is not a whole number";
+            return false;
+        }
+        out.push_back(step);
+    }
     return true;
 }
 
@@ -144,6 +158,12 @@ void SetPropellantFromStatus(Vessel &v, const StandardStatus &st, const StatusCo
     }
 }
 
+bool WrittenAfterReceivers(const std::string &line) {
+    const std::vector<std::string> w = Words(line);
+    const std::string key = w.empty() ? std::string() : Upper(w[0]);
+    return key == "XPDR" || key == "FLIGHTDATA";
+}
+
 // Numbers of a saved line: the host's decimals, or every digit.
 std::string Number(double x, int decimals, bool precise) { return precise ? Exact(x) : Fixed(x, decimals); }
 
@@ -209,6 +229,8 @@ LineResult ParseStandardLine(const std::string &line, StandardStatus &st) {
             st.hasPrplevel = false;
             st.fuel = n[0];
         }
+    } else if (key == "NAVFREQ") {
+        if (ParseFrequencySteps(w, st.navfreq, r.error)) st.hasNavfreq = true;
     } else if (key == "BASE") {
         st.base = w.size() > 1 ? w[1] : "";
         r.kind = LineKind::Carried;
@@ -259,6 +281,14 @@ void ApplyStandardStatus(Vessel &v, const StandardStatus &st, const StatusContex
         SetThrusterLevel(*v.actuators.thrusters[static_cast<std::size_t>(index)], level);
     }
     for (const auto &carried : st.carried) v.carriedLines.push_back(carried.second);
+    if (st.hasNavfreq) {
+        // As many receivers as the vessel has take a step each; the rest are not read.
+        const std::size_t tuned = std::min(st.navfreq.size(), v.navReceiverSteps.size());
+        std::copy(st.navfreq.begin(), st.navfreq.begin() + static_cast<std::ptrdiff_t>(tuned), v.navReceiverSteps.begin());
+        if (st.navfreq.size() > tuned)
+            at.warnOnce(v.name + ": NAVFREQ lists " + std::to_string(st.navfreq.size()) + " receivers; the vessel has " +
+                        std::to_string(v.navReceiverSteps.size()) + ", the rest are ignored");
+    }
 
     if (st.kind == StandardStatus::Kind::Landed) {
         PlaceLandedFromStatus(v, st, at);
@@ -310,7 +340,17 @@ void WriteStandardLines(const Vessel &v, const CentralBody &body, bool precise, 
         if (v.actuators.thrusters[i]->level != 0.0)
             levels += " " + std::to_string(i) + ":" + Number(v.actuators.thrusters[i]->level, kLevelDecimals, precise);
     if (!levels.empty()) out += "  THLEVEL" + levels + "\n";
-    for (const std::string &line : v.carriedLines) out += "  " + line + "\n";
+    // The host writes its receivers after docking and identity lines and
+    // before the transponder and flight data.
+    for (const std::string &line : v.carriedLines)
+        if (!WrittenAfterReceivers(line)) out += "  " + line + "\n";
+    if (!v.navReceiverSteps.empty()) {
+        out += "  NAVFREQ";
+        for (long long step : v.navReceiverSteps) out += " " + std::to_string(step);
+        out += "\n";
+    }
+    for (const std::string &line : v.carriedLines)
+        if (WrittenAfterReceivers(line)) out += "  " + line + "\n";
 }
 
 }  // namespace vtal::sim

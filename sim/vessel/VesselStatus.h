@@ -1,5 +1,5 @@
 // The host's standard vessel lines in a scenario block: STATUS, POS, HEADING,
-// ALT, RPOS, RVEL, AROT, VROT, PRPLEVEL, FUEL, THLEVEL; the lines of the real
+// ALT, RPOS, RVEL, AROT, VROT, PRPLEVEL, FUEL, THLEVEL, NAVFREQ; the lines of the real
 // host that this host does not model are recognised and carried. NAVMODE is
 // no vessel line of the host: it is left to the module like any other line.
 #pragma once
@@ -40,6 +40,9 @@ struct StandardStatus {
     bool hasFuel = false;
     double fuel = 0.0;
     std::vector<std::pair<int, double>> thlevel;
+    // NAVFREQ: the navigation receivers' frequency steps, in order.
+    bool hasNavfreq = false;
+    std::vector<long long> navfreq;
 
     // Lines of the real host's format that this host does not model: key and whole line.
     std::vector<std::pair<std::string, std::string>> carried;

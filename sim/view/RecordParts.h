@@ -120,7 +120,7 @@ inline LocalFrame LocalFrameBelow(const Vec3 &above, double bodyRadius) {
     LocalFrame f;
     f.origin = Vec3(bodyRadius, 0.0, 0.0);
     if (above.norm() > 0.0) f.origin = above.normalized() * bodyRadius;
-    const HorizonFrame h = HorizonAt(f.origin);
+    const HorizonFrame h = BodyFixedHorizonAt(f.origin);
     f.toLocal.row(0) = h.east;
     f.toLocal.row(1) = h.up;
     f.toLocal.row(2) = h.north;

@@ -1,11 +1,14 @@
 #include "sim/world/HudCanvas.h"
 
 #include <cstdio>
+#include <cmath>
 
 #include "sim/vessel/FlightState.h"
 
 namespace vtal::sim {
 namespace {
+// The readout shows the vertical speed to this step, m/s.
+constexpr double kVerticalSpeedReadoutStep = 0.01;
 
 std::string Escape(const std::string &text) {
     std::string out;
@@ -50,8 +53,10 @@ std::string CanvasToSvg(const VtalCanvas &canvas) {
 
 void PaintStandardHud(const Vessel &v, const CentralBody &body, const HUDPAINTSPEC &hps, VtalCanvas &canvas) {
     char text[128];
-    std::snprintf(text, sizeof text, "ALT %8.1f m   V/S %+7.2f m/s   HDG %05.1f", Altitude(v, body), VerticalSpeed(v),
-                  Heading(v) / kRadPerDeg);
+    // A sink below the readout's last digit reads +0.00, not a sign that flickers.
+    const double verticalSpeed = std::fabs(VerticalSpeed(v)) < kVerticalSpeedReadoutStep / 2 ? 0.0 : VerticalSpeed(v);
+    std::snprintf(text, sizeof text, "ALT %8.1f m   V/S %+7.2f m/s   HDG %05.1f", Altitude(v, body), verticalSpeed,
+                  Heading(v, body) / kRadPerDeg);
     const COLORREF previous = canvas.color;
     canvas.runs.push_back({hps.W / 2 - 200, 10, 0x0000FFFF, text});  // the host's own readout, yellow
     canvas.color = previous;

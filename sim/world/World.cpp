@@ -17,6 +17,7 @@ void World::Step() {
     const double mjd0 = MjdAt(t0), mjd1 = MjdAt(t1);
     RunPreSteps(t0, mjd0);
     ReportNavmodeChanges();
+    body_.SetDate(mjd1);  // the body moves first, as the host updates its planets
     ApplyActuation();  // navigation modes, thrust and aerodynamics
     ReportNavmodeChanges();  // kill rotation may have switched itself off
     AdvanceVessels(t1);  // integration or the landed update, then the surface quantities
@@ -37,8 +38,8 @@ void World::ApplyActuation() {
     for (std::size_t i = 0; i < vessels_.size(); ++i) {
         Vessel &v = *vessels_[i];
         ApplyNavmodeOverrides(v, dt_);
-        loads_[i] = ApplyThrust(v, *body_, dt_);
-        if (!v.Landed()) AddAerodynamics(v, *body_, loads_[i]);
+        loads_[i] = ApplyThrust(v, body_, dt_);
+        if (!v.Landed()) AddAerodynamics(v, body_, loads_[i]);
     }
 }
 
@@ -55,19 +56,19 @@ void World::AdvanceVessel(Vessel &v, Loads &loads, double t1) {
         const bool released =
             !v.Crashed() && (!loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.contact.touchdownPointsChanged);
         v.contact.touchdownPointsChanged = false;
-        PlaceLanded(v, *body_, MjdAt(t1));
+        PlaceLanded(v, body_, MjdAt(t1));
         if (released) {
             Release(v);
-            UpdateSurface(v, *body_);
+            UpdateSurface(v, body_);
         }
         return;
     }
     v.contact.touchdownPointsChanged = false;
-    if (!Propagate(v, *body_, loads, dt_))
+    if (!Propagate(v, body_, loads, dt_))
         WarnOnce("vessel '" + v.name + "' is too stiff and light on its touchdown points for frames of " + Plain(dt_) +
                  " s: even " + std::to_string(kMaxContactSubsteps) +
                  " sub-steps may not damp it stably on the ground; a shorter --dt does");
-    UpdateSurface(v, *body_);
+    UpdateSurface(v, body_);
 }
 
 void World::RunPostSteps(double t1, double mjd1) {
@@ -81,16 +82,16 @@ void World::RunPostSteps(double t1, double mjd1) {
 void World::UpdateContactAndRest(double t0, double t1, double mjd1) {
     for (auto &v : vessels_) {
         if (v->Landed()) continue;
-        v->contact.groundContact = PointBelowSurface(*v, v->motion, *body_);
-        if (sim::Altitude(*v, *body_) < -v->def.size) {
+        v->contact.groundContact = PointBelowSurface(*v, v->motion, body_);
+        if (sim::Altitude(*v, body_) < -v->def.size) {
             // The host's springs cannot stop an impact this fast: the flight
             // host ends this vessel's flight where it is (its report says so).
             v->contact.crashedAt = t1;
-            Land(*v, *body_, mjd1);
+            Land(*v, body_, mjd1);
             v->motion.bodyRates.setZero();
             continue;
         }
-        TestForRest(*v, *body_, mjd1, t0);
+        TestForRest(*v, body_, mjd1, t0);
         if (v->Landed()) v->contact.landedAt = t1;
     }
 }
@@ -113,7 +114,7 @@ void World::RecordTouchdowns() {
             t.time = simTime_;
             t.verticalSpeed = sink;
             t.verticalSpeedBefore = v.contact.lastVerticalSpeed;
-            t.horizontalSpeed = HorizontalSpeed(v, *body_);
+            t.horizontalSpeed = HorizontalSpeed(v, body_);
             t.pitchDeg = v.surface.pitchRad / kRadPerDeg;
             t.bankDeg = v.surface.bankRad / kRadPerDeg;
             t.headingDeg = v.surface.headingRad / kRadPerDeg;
@@ -169,7 +170,7 @@ void World::WarnOnce(const std::string &message) {
     if (std::find(warnings_.begin(), warnings_.end(), message) == warnings_.end()) Warn(message);
 }
 
-void World::PaintHud() { PaintFocusHud(focus_, *body_, canvas_); }
+void World::PaintHud() { PaintFocusHud(focus_, body_, canvas_); }
 
 void World::ModuleLines(Vessel &v, std::string &text) {
     text.clear();
@@ -197,7 +198,7 @@ std::string World::SaveScenario(bool precise) {
         if (v->object)
             v->object->clbkSaveState(&writer);
         else
-            WriteStandardLines(*v, *body_, precise, writer.text);
+            WriteStandardLines(*v, body_, precise, writer.text);
         out += writer.text + "END\n";
     }
     for (const std::string &block : scenario_.carriedVessels) out += block;

@@ -79,7 +79,7 @@ public:
     bool InPostStep() const { return inPostStep_; }
     long Frame() const { return frame_; }
     double Dt() const { return dt_; }
-    const CentralBody &Body() const { return *body_; }
+    const CentralBody &Body() const { return body_; }
     const std::vector<std::unique_ptr<Vessel>> &Vessels() const { return vessels_; }
     Vessel *Focus() const { return focus_; }
     // Gives the focus to another vessel and tells both modules, as the host
@@ -136,7 +136,8 @@ private:
     StatusContext StatusContextNow();
 
     Scenario scenario_;
-    const CentralBody *body_ = nullptr;
+    // The scenario's body, standing at the date of the state last computed.
+    CentralBody body_;
     double dt_;
     double mjd0_;
     double simTime_ = 0.0;

@@ -16,19 +16,24 @@ namespace {
 // each module), so only one world may exist at a time.
 bool worldExists = false;
 
+// The scenario's body, standing at the scenario's date.
+CentralBody BodyOf(const Scenario &scenario) {
+    if (!scenario.body) throw InputError(At(scenario.path, 0, "no central body"));
+    return scenario.body->At(scenario.mjd);
+}
+
 }  // namespace
 
 World::World(const Scenario &scenario, const Installation &installation, const WorldOptions &options,
              const BackendFactory &makeBackend)
     : scenario_(scenario),
-      body_(scenario.body),
+      body_(BodyOf(scenario)),
       dt_(options.dt),
       mjd0_(scenario.mjd),
       options_(options),
       notes_(options.log),
       script_(options.keys, options.dt) {
     if (worldExists) throw std::logic_error("only one world can exist at a time: the host API is process-wide");
-    if (!body_) throw InputError(At(scenario.path, 0, "no central body"));
     worldExists = true;
     canvas_.width = options.hudWidth;
     canvas_.height = options.hudHeight;
@@ -74,8 +79,8 @@ void World::DeriveStartState() {
     for (auto &v : vessels_) {
         vesselHandles_.insert(v.get());
         v->contact.touchdownPointsChanged = false;  // points set while defining the vessel release nothing
-        UpdateSurface(*v, *body_);
-        if (!v->Landed()) v->contact.groundContact = PointBelowSurface(*v, v->motion, *body_);
+        UpdateSurface(*v, body_);
+        if (!v->Landed()) v->contact.groundContact = PointBelowSurface(*v, v->motion, body_);
         v->contact.lastVerticalSpeed = VerticalSpeed(*v);
     }
 }
@@ -102,7 +107,7 @@ void World::LoadModules(const Installation &installation) {
 }
 
 StatusContext World::StatusContextNow() {
-    return {*body_, Mjd(), [this](const std::string &message) { WarnOnce(message); }};
+    return {body_, Mjd(), [this](const std::string &message) { WarnOnce(message); }};
 }
 
 void World::CreateVessel(const VesselBlock &block) {
@@ -119,7 +124,7 @@ void World::CreateVessel(const VesselBlock &block) {
         DefinePassiveVessel(v, vc, block, status);
     if (status.kind == StandardStatus::Kind::Unset) status = block.status;  // the module kept the lines to itself
     ApplyStandardStatus(v, status, StatusContextNow());
-    if (options_.adjustStart) options_.adjustStart(v, *body_);
+    if (options_.adjustStart) options_.adjustStart(v, body_);
 }
 
 // As the host does it: ovcInit, clbkSetClassCaps, clbkLoadStateEx with the

@@ -101,7 +101,7 @@ StartValues FlownStart(const std::string &scenarioPath) {
     o.onStart = [&s](vtal::sim::World &world) {
         using namespace vtal::sim;
         const Vessel &v = *world.Focus();
-        const HorizonFrame h = HorizonAt(v.motion.positionGlobal);
+        const HorizonFrame h = HorizonAt(v.motion.positionGlobal, world.Body());
         const Vec3 ground = GroundVelocity(v, world.Body());
         const Vec3 horizontal = ground - ground.dot(h.up) * h.up;
         auto set = [&s](Quantity q, double x) { s[static_cast<int>(q)] = x; };
@@ -112,7 +112,7 @@ StartValues FlownStart(const std::string &scenarioPath) {
         set(Quantity::HorizontalDirection, direction < 0 ? direction + 360 : direction);
         set(Quantity::Pitch, Pitch(v) / kRadPerDeg);
         set(Quantity::Bank, Bank(v) / kRadPerDeg);
-        set(Quantity::Heading, Heading(v) / kRadPerDeg);
+        set(Quantity::Heading, Heading(v, world.Body()) / kRadPerDeg);
         set(Quantity::PitchRate, v.motion.bodyRates.x() / kRadPerDeg);
         set(Quantity::YawRate, v.motion.bodyRates.y() / kRadPerDeg);
         set(Quantity::BankRate, v.motion.bodyRates.z() / kRadPerDeg);

@@ -40,9 +40,10 @@ inline std::string Exact(double x) { return sim::Exact(x); }
 
 inline std::string FlyingLines(const Start &s) {
     using namespace sim;
-    const CentralBody &body = *FindBody(s.body);
-    const Vec3 up = body.Orientation(s.mjd) * SurfaceDirection(s.lng * kRadPerDeg, s.lat * kRadPerDeg);
-    const Mat3 level = LevelAttitude(up, s.heading * kRadPerDeg);
+    const CentralBody body = FindBody(s.body)->At(s.mjd);
+    const Vec3 upBodyFixed = SurfaceDirection(s.lng * kRadPerDeg, s.lat * kRadPerDeg);
+    const Vec3 up = body.ToGlobal() * upBodyFixed;
+    const Mat3 level = body.ToGlobal() * LevelAttitude(upBodyFixed, s.heading * kRadPerDeg);
     const Mat3 r = level * Eigen::AngleAxisd(-s.pitch * kRadPerDeg, Vec3::UnitX()).toRotationMatrix() *
                    Eigen::AngleAxisd(s.bank * kRadPerDeg, Vec3::UnitZ()).toRotationMatrix();
     const Vec3 e = EulerFromRotation(r) / kRadPerDeg;

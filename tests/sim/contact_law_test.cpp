@@ -58,6 +58,19 @@ struct Site {
     Vec3 North() const { return Up().cross(East()) * -1.0; }
 };
 
+// The Moon with its spin axis along the global y axis: a site's global
+// coordinates are then its body-fixed ones turned about y.
+const sim::CentralBody &UprightMoon() {
+    static const sim::CentralBody upright = [] {
+        sim::CentralBody b = sim::Moon();
+        b.rotation.obliquity = 0.0;
+        b.rotation.precessionObliquity = 0.0;
+        b.SetDate(sim::kRotationEpochMjd);
+        return b;
+    }();
+    return upright;
+}
+
 // Velocity of the turning Moon's body-fixed point at global position r.
 Vec3 SpinVelocity(const Vec3 &r) { return Vec3(-r.z() * kMoonSpin, 0.0, r.x() * kMoonSpin); }
 
@@ -89,7 +102,7 @@ double SpeedFactor(double v) { return std::fabs(v) < 10.0 ? std::sqrt(0.1 * std:
 Vec3 Vertical(const Kinematics &k) { return k.attitude.conjugate() * k.positionGlobal.normalized(); }
 
 sim::ContactLoads Contact(const Vessel &v, const Kinematics &k, double h = kSubstep) {
-    return sim::SurfaceContact(v, k, v.Mass(), sim::Moon(), h);
+    return sim::SurfaceContact(v, k, v.Mass(), UprightMoon(), h);
 }
 
 TEST(ContactPoints, StiffnessIsTwentyTimesTheEmptyMassAndOneMillionAtTheDefault) {
@@ -381,22 +394,22 @@ TEST(ContactRange, OnlyWithinTwoSizesAboveTheSurface) {
     const Kinematics out = Placed(2.05), in = Placed(1.95);
     ASSERT_LT(Depth(out, longLegs[0]), -0.9);
     EXPECT_EQ(Contact(v, out).force, Vec3::Zero());
-    EXPECT_FALSE(sim::PointBelowSurface(v, out, sim::Moon()));
+    EXPECT_FALSE(sim::PointBelowSurface(v, out, UprightMoon()));
     EXPECT_NEAR(Contact(v, in).force.y(), 3.0e6, 1.0);  // 1.05 m deep, counted as 1 m
-    EXPECT_TRUE(sim::PointBelowSurface(v, in, sim::Moon()));
+    EXPECT_TRUE(sim::PointBelowSurface(v, in, UprightMoon()));
 }
 
 TEST(ContactRange, GroundContactNeedsAPointStrictlyBelow) {
     const Vessel v = ContactVessel(kAlongZ);
-    EXPECT_FALSE(sim::PointBelowSurface(v, Placed(1.0 + 1e-5), sim::Moon()));
-    EXPECT_TRUE(sim::PointBelowSurface(v, Placed(1.0 - 1e-5), sim::Moon()));
+    EXPECT_FALSE(sim::PointBelowSurface(v, Placed(1.0 + 1e-5), UprightMoon()));
+    EXPECT_TRUE(sim::PointBelowSurface(v, Placed(1.0 - 1e-5), UprightMoon()));
     EXPECT_EQ(Contact(v, Placed(1.0 + 1e-5)).force, Vec3::Zero());
 }
 
 // The ground turns under a vessel at rest in the global frame: over the
 // equator it slides west at 4.63 m/s, and friction pushes it east.
 TEST(GroundVelocity, IncludesTheMoonsSpin) {
-    EXPECT_DOUBLE_EQ(sim::Moon().radius, kMoonRadius);
+    EXPECT_DOUBLE_EQ(UprightMoon().radius, kMoonRadius);
     EXPECT_NEAR(kMoonSpin * kMoonRadius, 4.626, 0.001);
     const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
     Site equator;
@@ -429,7 +442,7 @@ TEST(ContactEntry, FastApproachIsScaledToSixtyMetresPerSecond) {
         const double drift = 10.0;  // m/s east
         v.motion = Placed(1.5, 0.0, Vec3(drift, -c.sink, 0.0), Vec3::Zero(), 0.0, site);
         ASSERT_FALSE(v.contact.groundContact);
-        sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        sim::Propagate(v, UprightMoon(), sim::Loads{}, 1.0 / 60.0);
         EXPECT_TRUE(v.contact.groundContact) << c.sink;
         const Vec3 ground = v.motion.velocityGlobal - SpinVelocity(v.motion.positionGlobal);
         EXPECT_NEAR(ground.dot(site.East()), drift * c.keptFraction, 0.01) << c.sink;
@@ -484,7 +497,7 @@ TEST(ContactSubsteps, AStiffVesselsRockingDiesAway) {
         const double rest = 1.0 - 1000.0 * 1.6231 / 3e6;  // CG height with the springs under its weight
         v.motion = Placed(rest, 0.0, Vec3::Zero(), Vec3(0.2, 0.0, 0.1), 0.0, site);
         v.contact.groundContact = true;
-        for (int frame = 0; frame < 120; ++frame) EXPECT_TRUE(sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0));
+        for (int frame = 0; frame < 120; ++frame) EXPECT_TRUE(sim::Propagate(v, UprightMoon(), sim::Loads{}, 1.0 / 60.0));
         EXPECT_LT(v.motion.bodyRates.norm(), 1e-4) << pmi;
         EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, rest, 1e-3) << pmi;
     }
@@ -502,7 +515,7 @@ TEST(ContactSubsteps, AnUndampedRockingNeitherGrowsNorDies) {
     v.contact.groundContact = true;
     double firstSecond = 0.0, lastSecond = 0.0;
     for (int frame = 0; frame < 240; ++frame) {
-        sim::Propagate(v, sim::Moon(), sim::Loads{}, 1.0 / 60.0);
+        sim::Propagate(v, UprightMoon(), sim::Loads{}, 1.0 / 60.0);
         double &peak = frame < 60 ? firstSecond : lastSecond;
         if (frame < 60 || frame >= 180) peak = std::max(peak, v.motion.bodyRates.norm());
     }
@@ -519,7 +532,7 @@ TEST(ContactSubsteps, TooStiffForTheLongestFramesIsFlownAndWarned) {
     const Site site;
     stiff.motion = Placed(0.999, 0.0, Vec3::Zero(), Vec3::Zero(), 0.0, site);
     stiff.contact.groundContact = true;
-    EXPECT_FALSE(sim::Propagate(stiff, sim::Moon(), sim::Loads{}, 1.0));
+    EXPECT_FALSE(sim::Propagate(stiff, UprightMoon(), sim::Loads{}, 1.0));
     EXPECT_TRUE(stiff.motion.positionGlobal.allFinite());
 
     Start s;

@@ -275,7 +275,8 @@ TEST(Release, ThrustFreesALandedVesselWithNoRotationAndTheSurfacesVelocity) {
     ASSERT_FALSE(v.Landed());
     EXPECT_NEAR(w->SimTime(), 1.0 + 2 * w->Dt(), 1.01 * w->Dt());  // the key acts in the step after it went down
     EXPECT_EQ(v.motion.bodyRates, Vec3::Zero());
-    const Vec3 surface = (v.motion.positionGlobal.normalized() * kMoonRadius).cross(Vec3(0.0, kMoonSpin, 0.0));
+    const Vec3 axis = w->Body().SpinAxis(w->Mjd());
+    const Vec3 surface = (v.motion.positionGlobal.normalized() * kMoonRadius).cross(axis * kMoonSpin);
     EXPECT_LT((v.motion.velocityGlobal - surface).norm(), 1e-9);
     EXPECT_NEAR(v.motion.positionGlobal.norm() - kMoonRadius, height, 1e-9);  // the releasing step is not integrated
     RunFor(*w, 0.5);

@@ -34,7 +34,7 @@ TEST_P(ThrusterSigns, FiringOneActuatorTurnsTheLanderTheHostsWay) {
     Vessel &v = *w->Focus();
     const sim::ThrusterGroup *g = v.Group(c.group);
     ASSERT_NE(g, nullptr);
-    const double headingBefore = sim::Heading(v);
+    const double headingBefore = sim::Heading(v, w->Body());
     for (int i = 0; i < 30; ++i) {
         for (Thruster *t : g->members) t->level = 1.0;
         w->Step();
@@ -42,7 +42,7 @@ TEST_P(ThrusterSigns, FiringOneActuatorTurnsTheLanderTheHostsWay) {
     EXPECT_GT(v.motion.bodyRates[c.axis], 1e-4) << c.name;
     if (c.group == THGROUP_ATT_YAWLEFT) {
         // A left turn: the heading falls.
-        EXPECT_LT(sim::Heading(v), headingBefore - 1e-6);
+        EXPECT_LT(sim::Heading(v, w->Body()), headingBefore - 1e-6);
         EXPECT_NEAR(v.motion.bodyRates.x(), 0.0, 1e-9);
         EXPECT_NEAR(v.motion.bodyRates.z(), 0.0, 1e-9);
     }
@@ -83,7 +83,7 @@ TEST(Attitude, AnglesFollowTheStartingAttitude) {
                 EXPECT_NEAR(sim::Bank(v) / sim::kRadPerDeg, bank, 1e-6);
             }
             if (bank == 0.0) {
-                EXPECT_NEAR(sim::Heading(v) / sim::kRadPerDeg, 40.0, 1e-6);
+                EXPECT_NEAR(sim::Heading(v, w->Body()) / sim::kRadPerDeg, 40.0, 1e-6);
             }
         }
     }

@@ -64,6 +64,7 @@ TEST(ScenarioLines, AFlyingVesselIsSavedWithTheHostsDecimalsInTheHostsOrder) {
         "  AROT -?\\d+\\.\\d{3} -?\\d+\\.\\d{3} -?\\d+\\.\\d{3}\n"
         "  VROT 0\\.5000 0\\.0000 0\\.0000\n"
         "  PRPLEVEL 0:0\\.500000\n"  // the empty lidar tank is left out
+        "  NAVFREQ 0 0\n"             // two receivers from its creation
         "  MANUAL 1\n");
     EXPECT_TRUE(std::regex_search(saved, order)) << saved;
     EXPECT_EQ(saved.find("NAVMODE"), std::string::npos);

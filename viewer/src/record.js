@@ -12,15 +12,20 @@ export function decodeChannel(channel) {
   return out;
 }
 
+// The record keeps its times to the microsecond: a time given exactly (a
+// touchdown from the report, say) is at the sample its rounding names.
+const TIME_QUANTUM = 1e-6; // s
+
 // Index k of the last sample at or before t (0 before the first).
 export function sampleIndex(times, t) {
+  const at = t + TIME_QUANTUM / 2;
   let lo = 0;
   let hi = times.length - 1;
-  if (t <= times[0]) return 0;
-  if (t >= times[hi]) return hi;
+  if (at < times[0]) return 0;
+  if (at >= times[hi]) return hi;
   while (hi - lo > 1) {
     const mid = (lo + hi) >> 1;
-    if (times[mid] <= t) lo = mid;
+    if (times[mid] <= at) lo = mid;
     else hi = mid;
   }
   return lo;
@@ -209,7 +214,7 @@ export class Record {
   hudFrameAt(t) {
     if (!this.hudTimes.length) return -1;
     const k = sampleIndex(this.hudTimes, t);
-    return this.hudTimes[k] > t + 1e-9 ? -1 : k;
+    return this.hudTimes[k] > t + TIME_QUANTUM / 2 ? -1 : k;
   }
 
   hudRuns(frame) {
