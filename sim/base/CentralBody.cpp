@@ -37,14 +37,28 @@ struct AxisAtDate {
     double phaseShift;    // L0 cos e - L cos e + offset, rad
 };
 
+// R_ref: the pole the axis precesses about.
+Mat3 ReferenceTilt(const RotationElements &e) {
+    return e.precessionObliquity != 0.0 ? Mat3(RotationY(e.precessionNodeLongitude) * RotationX(e.precessionObliquity))
+                                        : Mat3::Identity();
+}
+
+// The node's longitude at a date, moving with the precession.
+double NodeAt(const RotationElements &e, double mjd) {
+    return e.precessionPeriodDays != 0.0 ? e.nodeLongitude + 2.0 * kPi / e.precessionPeriodDays * (mjd - e.nodeMjd)
+                                         : e.nodeLongitude;
+}
+
+// The spin axis alone: R_ref times the y column of the node's tilt.
+Vec3 AxisOnly(const RotationElements &e, const Mat3 &reference, double mjd) {
+    const double node = NodeAt(e, mjd);
+    const double se = std::sin(e.obliquity);
+    return reference * Vec3(-std::sin(node) * se, std::cos(e.obliquity), std::cos(node) * se);
+}
+
 AxisAtDate AxisAt(const RotationElements &e, double mjd) {
-    const Mat3 reference = e.precessionObliquity != 0.0
-                               ? Mat3(RotationY(e.precessionNodeLongitude) * RotationX(e.precessionObliquity))
-                               : Mat3::Identity();
-    const double node = e.precessionPeriodDays != 0.0
-                            ? e.nodeLongitude + 2.0 * kPi / e.precessionPeriodDays * (mjd - e.nodeMjd)
-                            : e.nodeLongitude;
-    const Mat3 a = reference * NodeTilt(node, e.obliquity);
+    const double node = NodeAt(e, mjd);
+    const Mat3 a = ReferenceTilt(e) * NodeTilt(node, e.obliquity);
     const Vec3 axis = a.col(1);
     const double obliquity = std::acos(std::clamp(axis.y(), -1.0, 1.0));
     const double longitude = std::atan2(-axis.x(), axis.z());
@@ -110,12 +124,18 @@ Mat3 CentralBody::Orientation(double mjd) const {
     return axis.tilt * RotationY(RotationAngleAt(rotation, axis, mjd));
 }
 
-Vec3 CentralBody::SpinAxis(double mjd) const { return AxisAt(rotation, mjd).tilt.col(1); }
+Vec3 CentralBody::SpinAxis(double mjd) const { return AxisOnly(rotation, ReferenceTilt(rotation), mjd); }
 
 void CentralBody::SetDate(double mjd) {
+    // The reference tilt is constant; it is made again only if the elements changed.
+    if (referenceObliquity_ != rotation.precessionObliquity || referenceNode_ != rotation.precessionNodeLongitude) {
+        referenceTilt_ = ReferenceTilt(rotation);
+        referenceObliquity_ = rotation.precessionObliquity;
+        referenceNode_ = rotation.precessionNodeLongitude;
+    }
     date_ = mjd;
-    toGlobal_ = Orientation(mjd);
-    spin_ = toGlobal_.col(1) * SpinRate();
+    axis_ = AxisOnly(rotation, referenceTilt_, mjd);
+    spin_ = axis_ * SpinRate();
 }
 
 const CentralBody *FindBody(const std::string &name) {

@@ -50,6 +50,7 @@ struct CentralBody {
 
     // The body as it stands at the date of the state being computed: set
     // once per step, read wherever a surface-relative quantity is needed.
+    // Only the spin axis is kept (the phase is not needed every frame).
     void SetDate(double mjd);
     // A copy of the body standing at a date.
     CentralBody At(double mjd) const {
@@ -58,16 +59,21 @@ struct CentralBody {
         return b;
     }
     double Date() const { return date_; }
-    const Mat3 &ToGlobal() const { return toGlobal_; }
-    // The spin as a vector in the global frame, rad/s.
+    // Body-fixed to global at the date set.
+    Mat3 ToGlobal() const { return Orientation(date_); }
+    // The spin axis at the date set, and the spin as a vector (rad/s), global.
+    const Vec3 &Axis() const { return axis_; }
     const Vec3 &Spin() const { return spin_; }
     // Velocity of a body-fixed point at global position r: r x spin.
     Vec3 SurfaceVelocity(const Vec3 &r) const { return r.cross(spin_); }
 
   private:
     double date_ = kRotationEpochMjd;
-    Mat3 toGlobal_ = Mat3::Identity();
+    Vec3 axis_ = Vec3::UnitY();
     Vec3 spin_ = Vec3::Zero();
+    // The precession reference's tilt, and the elements it was made from.
+    Mat3 referenceTilt_ = Mat3::Identity();
+    double referenceObliquity_ = 0.0, referenceNode_ = 0.0;
 };
 
 // The bodies the host models, by name without regard to case, standing at

@@ -19,23 +19,24 @@ double WrapHeading(double heading) {
 namespace {
 // East is up x north-axis, the body-fixed (-sin lng, 0, cos lng); at a pole
 // the longitude is taken as 0, whose east is the body's z axis.
-HorizonFrame HorizonAbout(const Vec3 &pos, const Vec3 &northAxis, const Vec3 &eastAtLongitudeZero) {
+template <class EastAtLongitudeZero>
+HorizonFrame HorizonAbout(const Vec3 &pos, const Vec3 &northAxis, EastAtLongitudeZero eastAtLongitudeZero) {
     HorizonFrame f;
     f.up = pos.normalized();
     const Vec3 east = f.up.cross(northAxis);
     const double n = east.norm();
-    f.east = n > 1e-12 ? Vec3(east / n) : eastAtLongitudeZero;
+    f.east = n > 1e-12 ? Vec3(east / n) : eastAtLongitudeZero();
     f.north = f.east.cross(f.up);
     return f;
 }
 }  // namespace
 
 HorizonFrame HorizonAt(const Vec3 &globalPos, const CentralBody &body) {
-    return HorizonAbout(globalPos, body.ToGlobal().col(1), body.ToGlobal().col(2));
+    return HorizonAbout(globalPos, body.Axis(), [&body] { return Vec3(body.ToGlobal().col(2)); });
 }
 
 HorizonFrame BodyFixedHorizonAt(const Vec3 &bodyFixedPos) {
-    return HorizonAbout(bodyFixedPos, Vec3::UnitY(), Vec3::UnitZ());
+    return HorizonAbout(bodyFixedPos, Vec3::UnitY(), [] { return Vec3::UnitZ(); });
 }
 
 Mat3 LevelAttitude(const Vec3 &upBodyFixed, double heading) {
