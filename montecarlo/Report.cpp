@@ -165,14 +165,18 @@ std::string CsvHeader() {
     return h;
 }
 
+// A run that failed flew nothing: its start and outcome cells stay empty
+// rather than claim a start or a touchdown of zeros.
 std::string CsvRow(const RunRecord &r) {
+    const bool flown = r.outcome != Outcome::Error;
+    const auto cell = [flown](const std::string &text) { return "," + (flown ? text : std::string()); };
     std::string row = Format("%ld,%" PRIu64, r.index, r.seed);
-    for (double v : r.start) row += "," + CsvNumber(v);
-    row += std::string(",") + Name(r.outcome) + "," + (r.crashNotice ? "1" : "0") + "," + (r.ranDry ? "1" : "0");
+    for (double v : r.start) row += cell(CsvNumber(v));
+    row += std::string(",") + Name(r.outcome) + cell(r.crashNotice ? "1" : "0") + cell(r.ranDry ? "1" : "0");
     for (double v : {r.touchdownTime, r.touchdownSinkSpeed, r.touchdownHorizontalSpeed, r.touchdownPitch,
                      r.touchdownBank, r.touchdownTilt, r.finalTilt, r.drift, r.propellantUsed, r.propellantBound,
                      r.endTime})
-        row += "," + CsvNumber(v);
+        row += cell(CsvNumber(v));
     row += Format(",%u,", r.clamped) + CsvText(r.failure);
     return row;
 }
