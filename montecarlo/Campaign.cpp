@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,8 +28,6 @@ namespace {
 constexpr Thresholds kDefaultThresholdValues{};
 static_assert(kDefaultThresholdValues.timeLimit == sim::kDefaultTimeLimit,
               "the timeout is the flight host's limit on a flight");
-
-const char *const kCrashNoticeText = "Crash";  // how the module's crash notice begins
 
 // The lowest point of the lander below its origin: what it stands on.
 double FeetBelowOrigin(const sim::Vessel &v) {
@@ -69,8 +68,14 @@ class RunObserver {
 public:
     explicit RunObserver(RunRecord &record) : r_(record) {}
 
-    // Disperses the focus vessel's start as the world is created.
-    void disperse(sim::Vessel &v, const sim::CentralBody &body) { r_.clamped = ApplyDraw(v, body, r_.draw); }
+    // Disperses the focus vessel's start as the world is created. A landed
+    // vessel stays where the host placed it whatever its state says: the
+    // campaign refuses such a start before flying (PrepareCampaign), and a
+    // run that meets one anyway fails rather than report a start not flown.
+    void disperse(sim::Vessel &v, const sim::CentralBody &body) {
+        if (v.Landed()) throw std::runtime_error("vessel '" + v.name + "' starts landed: its start cannot be dispersed");
+        r_.clamped = ApplyDraw(v, body, r_.draw);
+    }
 
     void start(sim::World &world, const std::string &scenarioPath) {
         sim::Vessel &v = *world.Focus();
@@ -87,10 +92,7 @@ public:
         if (touched_) return;
         const sim::Vessel &v = *world.Focus();
         const sim::Touchdown &t = world.TouchdownOf(v);
-        if (!t.happened) {
-            if (tank_ && tank_->mass <= 0.0) r_.ranDry = true;
-            return;
-        }
+        if (!t.happened) return;
         touched_ = true;
         r_.touchdownTime = t.time;
         r_.touchdownSinkSpeed = -t.verticalSpeed;
@@ -106,23 +108,15 @@ public:
         r_.endTime = result.endTime;
         if (!touched_) r_.touchdownTime = result.endTime;
         for (const sim::AnnotationSummary &a : result.annotations)
-            r_.crashNotice = r_.crashNotice || a.text.rfind(kCrashNoticeText, 0) == 0;
-        for (const sim::VesselSummary &s : result.vessels)
-            if (s.name == focus_)
-                r_.finalTilt = std::acos(std::clamp(std::cos(s.pitchDeg * sim::kRadPerDeg) *
-                                                        std::cos(s.bankDeg * sim::kRadPerDeg),
-                                                    -1.0, 1.0)) /
-                               sim::kRadPerDeg;
-        Observation o;
-        o.touchedDown = touched_;
-        o.crashNotice = r_.crashNotice;
-        o.ranDryBeforeTouchdown = r_.ranDry;
-        o.touchdownSinkSpeed = r_.touchdownSinkSpeed;
-        o.touchdownHorizontalSpeed = r_.touchdownHorizontalSpeed;
-        o.touchdownPitch = r_.touchdownPitch;
-        o.touchdownBank = r_.touchdownBank;
-        o.finalTilt = r_.finalTilt;
-        r_.outcome = Classify(o, thresholds);
+            r_.crashNotice = r_.crashNotice || sim::IsCrashNotice(a.text);
+        for (const sim::VesselSummary &s : result.vessels) {
+            if (s.name != focus_) continue;
+            const Observation o = sim::ObservationOf(result, s);
+            r_.finalTilt = o.finalTilt;
+            r_.ranDry = o.ranDryBeforeTouchdown;
+            r_.outcome = Classify(o, thresholds);
+            break;
+        }
     }
 
 private:
@@ -153,30 +147,59 @@ RunRecord BlankRecord(const CampaignSetup &setup, long index) {
     return r;
 }
 
-// Runs task in child processes and gathers the records by run.
-std::vector<RunRecord> FlyInChildren(const CampaignSetup &setup, const std::vector<long> &indices, int jobs,
-                                     const std::string &scenarioPath, const std::string &viewPath,
-                                     const std::function<void(long)> &progress) {
-    std::vector<RunRecord> records(indices.size());
-    long done = 0;
-    RunInChildProcesses(
-        static_cast<long>(indices.size()), jobs, sizeof(RunRecord),
+// The record of a run whose process failed: what it drew, and why.
+RunRecord FailedRecord(const CampaignSetup &setup, long index, const std::string &failure) {
+    RunRecord r = BlankRecord(setup, index);
+    r.outcome = Outcome::Error;
+    CopyFailure(r, failure);
+    return r;
+}
+
+// Flies runs indexOf(0) .. indexOf(count - 1) in child processes and hands
+// their records to `take` in that order; returns false if stop() ended it
+// early (the records of the runs finished by then are all handed on).
+bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<long(long)> &indexOf, int jobs,
+                   const std::string &scenarioPath, const std::string &viewPath,
+                   const std::function<void(const RunRecord &)> &take, const std::function<void(long)> &progress,
+                   const std::function<bool()> &stop) {
+    std::map<long, RunRecord> waiting;  // finished ahead of a lower slot
+    long nextSlot = 0, done = 0;
+    const bool complete = RunInChildProcesses(
+        count, jobs, sizeof(RunRecord),
         [&](long slot, void *out) {
-            const RunRecord r = FlyRun(setup, indices[static_cast<std::size_t>(slot)], scenarioPath, viewPath);
+            const RunRecord r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath);
             std::memcpy(out, &r, sizeof r);
         },
         [&](long slot, const void *bytes, const TaskOutcome &outcome) {
-            RunRecord &r = records[static_cast<std::size_t>(slot)];
-            if (outcome.ok) {
+            RunRecord r;
+            if (outcome.ok)
                 std::memcpy(&r, bytes, sizeof r);
-            } else {
-                r = BlankRecord(setup, indices[static_cast<std::size_t>(slot)]);
-                r.outcome = Outcome::Error;
-                CopyFailure(r, outcome.failure);
+            else
+                r = FailedRecord(setup, indexOf(slot), outcome.failure);
+            waiting.emplace(slot, r);
+            for (auto it = waiting.find(nextSlot); it != waiting.end(); it = waiting.find(nextSlot)) {
+                take(it->second);
+                waiting.erase(it);
+                ++nextSlot;
             }
             if (progress) progress(++done);
-        });
-    return records;
+        },
+        std::max<long>(kReorderWindow, 4L * jobs), stop);
+    for (const auto &entry : waiting) take(entry.second);  // an interrupted campaign's runs past a gap
+    return complete;
+}
+
+// A campaign disperses a descent's start. A vessel that starts landed is
+// placed on the ground by the host whatever its state says, so no
+// dispersion would be flown, and there is no descent to judge.
+void CheckStartsInFlight(const sim::VesselBlock &focus, const std::string &scenarioPath) {
+    if (focus.status.kind != sim::StandardStatus::Kind::Landed) return;
+    throw sim::InputError(sim::At(
+        scenarioPath, focus.line,
+        "the focus vessel '" + focus.name +
+            "' starts landed: the host places a landed vessel on the ground, so none of the campaign's "
+            "dispersions (altitude, sink rate, speeds, attitude, rates, propellant) would be flown and there is no "
+            "descent to judge; a campaign needs a scenario whose lander starts in flight (STATUS Orbiting)"));
 }
 
 }  // namespace
@@ -198,11 +221,14 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     if (scenario.vessels.empty()) throw sim::InputError(sim::At(setup.scenarioPath, 0, "the scenario holds no vessel"));
     // The vessel the host gives the focus: the scenario's, else the first.
     setup.focusName = scenario.vessels.front().name;
+    const sim::VesselBlock *focus = &scenario.vessels.front();
     for (const sim::VesselBlock &block : scenario.vessels)
         if (block.name == scenario.focus) {
-            setup.focusName = block.name;
+            focus = &block;
             break;
         }
+    setup.focusName = focus->name;
+    CheckStartsInFlight(*focus, setup.scenarioPath);
     for (const sim::VesselBlock &block : scenario.vessels) {
         const sim::VesselClass vc = installation.FindClass(block.className);
         if (vc.module.empty()) continue;
@@ -243,15 +269,25 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     return record;
 }
 
+bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
+                 const std::function<void(long)> &progress, const std::function<bool()> &stop) {
+    return FlyInChildren(
+        setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "", take, progress, stop);
+}
+
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
-    std::vector<long> indices(static_cast<std::size_t>(setup.options.runs));
-    for (long i = 0; i < setup.options.runs; ++i) indices[static_cast<std::size_t>(i)] = i;
-    return FlyInChildren(setup, indices, setup.options.jobs, "", "", progress);
+    std::vector<RunRecord> records;
+    FlyCampaign(setup, [&records](const RunRecord &r) { records.push_back(r); }, progress, nullptr);
+    return records;
 }
 
 RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
                     const std::string &viewPath) {
-    return FlyInChildren(setup, {index}, 1, scenarioPath, viewPath, nullptr).front();
+    RunRecord record;
+    FlyInChildren(
+        setup, 1, [index](long) { return index; }, 1, scenarioPath, viewPath,
+        [&record](const RunRecord &r) { record = r; }, nullptr, nullptr);
+    return record;
 }
 
 }  // namespace vtal::montecarlo

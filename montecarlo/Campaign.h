@@ -52,8 +52,21 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options);
 RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath = "",
                  const std::string &viewPath = "");
 
-// Flies every run, `jobs` processes at a time, and returns the records in
-// run order. progress(done) is called as runs finish.
+// Runs may finish this far ahead of the lowest one still flying (or four
+// times the processes, if more): the records waiting to be handed on in run
+// order are bounded by it, whatever the number of runs.
+constexpr long kReorderWindow = 4096;
+
+// Flies every run, `jobs` processes at a time, and hands each record to
+// take() in run order as soon as the runs before it are in; progress(done)
+// is called as runs finish. Once stop() is true no run starts, the runs
+// flying are ended, the records of those finished are handed on (in run
+// order) and it returns false; true when every run was flown.
+bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
+                 const std::function<void(long done)> &progress, const std::function<bool()> &stop);
+
+// Flies every run and returns the records in run order (a campaign small
+// enough to keep whole: tests and benchmarks).
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long done)> &progress);
 
 // Flies one run in a child process and returns its record; writes its start

@@ -1,12 +1,17 @@
 #include "montecarlo/Command.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <cstdio>
+#include <algorithm>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "montecarlo/Campaign.h"
 #include "montecarlo/Progress.h"
 #include "montecarlo/Report.h"
+#include "montecarlo/Tally.h"
 #include "sim/base/ExitCodes.h"
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
@@ -27,6 +33,7 @@ namespace {
 using sim::kExitBadInput;
 using sim::kExitFailed;
 using sim::kExitOk;
+using sim::kExitSignalBase;
 
 const char *const kDescription =
     "Flies many descents of the lander from dispersed starts of one scenario (the default descent\n"
@@ -56,7 +63,9 @@ std::string DispersionHelp() {
     return text;
 }
 
-// Limits of the counts on the command line.
+// Limits of the counts on the command line. The campaign's memory does not
+// grow with the runs (records are streamed, statistics bounded), so the
+// limit on runs is one of time alone.
 constexpr long kMaxRuns = 100000000;
 constexpr long kMaxJobs = 1024;
 constexpr long kMaxReplayIndex = kMaxRuns - 1;
@@ -114,7 +123,69 @@ void CheckArguments(const Arguments &a) {
         throw sim::InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
 
+// The signal that asked the campaign to stop, or 0. Set by the handler only.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void NoteStopSignal(int signal) {
+    if (stopSignal == 0) stopSignal = signal;
+}
+
+// While a campaign flies, SIGINT and SIGTERM stop it rather than kill it:
+// what was flown is written before it exits. Restores the handlers there
+// were on leaving.
+class StopOnSignals {
+public:
+    StopOnSignals() {
+        stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = NoteStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;  // the pool's wait returns on a signal all the same
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopOnSignals(const StopOnSignals &) = delete;
+    StopOnSignals &operator=(const StopOnSignals &) = delete;
+    static bool Stopped() { return stopSignal != 0; }
+    static int Signal() { return stopSignal; }
+
+private:
+    struct sigaction oldInt_ {}, oldTerm_ {};
+};
+
+const char *SignalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
+
+CampaignInfo InfoOf(const CampaignSetup &setup) {
+    CampaignInfo info;
+    info.scenario = setup.scenarioPath;
+    info.seed = setup.options.seed;
+    info.dispersions = setup.options.dispersions;
+    info.thresholds = setup.options.thresholds;
+    info.plannedRuns = setup.options.runs;
+    return info;
+}
+
+// Reports a problem with an output; returns the status it leaves.
+int OutputProblem(const std::string &problem) {
+    if (problem.empty()) return kExitOk;
+    std::cerr << "vtal-sim montecarlo: " << problem << "\n";
+    return kExitFailed;
+}
+
+void WarnOutsideCampaign(const CampaignSetup &setup, const Arguments &a) {
+    if (a.replay < setup.options.runs) return;
+    std::cerr << "vtal-sim montecarlo: warning: run " << a.replay << " lies outside the campaign as given ("
+              << setup.options.runs << " runs, 0 to " << setup.options.runs - 1
+              << (a.runsText.empty() ? ", the default --runs" : "") << "); it is flown all the same, from seed "
+              << setup.options.seed << " and its index\n";
+}
+
 int Replay(const CampaignSetup &setup, const Arguments &a) {
+    WarnOutsideCampaign(setup, a);
     const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath);
     std::cout << CsvHeader() << "\n" << CsvRow(r) << "\n";
     if (r.outcome == Outcome::Error) {
@@ -122,50 +193,81 @@ int Replay(const CampaignSetup &setup, const Arguments &a) {
         return kExitFailed;
     }
     std::cerr << "run " << a.replay << " of seed " << setup.options.seed << ": " << Label(r.outcome) << "\n";
-    if (!a.writeScenario.empty()) std::cerr << "its start written to " << a.writeScenario << "\n";
-    if (!a.viewPath.empty()) std::cerr << "its replay page written to " << a.viewPath << "\n";
-    return kExitOk;
-}
-
-int Campaign(const CampaignSetup &setup, const Arguments &a) {
-    ProgressBar bar(setup.options.runs, stderr, !a.noProgress && isatty(STDERR_FILENO));
-    const auto started = std::chrono::steady_clock::now();
-    const std::vector<RunRecord> records = RunCampaign(setup, [&bar](long done) { bar.update(done); });
-    bar.finish();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    CampaignInfo info;
-    info.scenario = setup.scenarioPath;
-    info.seed = setup.options.seed;
-    info.dispersions = setup.options.dispersions;
-    info.thresholds = setup.options.thresholds;
-    std::cout << Summary(info, records) << std::flush;
-    std::fprintf(stderr, "flown in %.2f s: %.1f runs/s with %d processes at a time\n", seconds,
-                 static_cast<double>(records.size()) / seconds, setup.options.jobs);
-
     int status = kExitOk;
-    long failed = 0;
-    for (const RunRecord &r : records) {
-        if (r.outcome != Outcome::Error) continue;
-        if (failed++ < 3) std::cerr << "vtal-sim montecarlo: run " << r.index << " failed: " << r.failure << "\n";
-        status = kExitFailed;
-    }
-    if (failed > 3) std::cerr << "vtal-sim montecarlo: " << failed << " runs failed in all\n";
+    CampaignInfo info = InfoOf(setup);
+    info.plannedRuns = 1;  // the replayed run is the whole of what these files report
     if (!a.csvPath.empty()) {
-        const std::string problem = WriteCsv(a.csvPath, records);
-        if (!problem.empty()) {
-            std::cerr << "vtal-sim montecarlo: " << problem << "\n";
-            status = kExitFailed;
-        }
+        CsvStream csv(a.csvPath);
+        csv.Row(r);
+        const int s = OutputProblem(csv.Finish(info, 1));
+        if (s == kExitOk) std::cerr << "its CSV row written to " << a.csvPath << "\n";
+        status = std::max(status, s);
     }
     if (!a.plotPath.empty()) {
-        const std::string problem = DrawEnvelope(a.plotPath, info, records);
-        if (!problem.empty()) {
-            std::cerr << "vtal-sim montecarlo: " << problem << "\n";
-            status = kExitFailed;
-        }
+        Tally tally;
+        tally.Add(r);
+        const int s = OutputProblem(DrawEnvelope(a.plotPath, info, tally));
+        if (s == kExitOk) std::cerr << "its start drawn in " << a.plotPath << "\n";
+        status = std::max(status, s);
     }
+    if (!a.writeScenario.empty()) std::cerr << "its start written to " << a.writeScenario << "\n";
+    if (!a.viewPath.empty()) std::cerr << "its replay page written to " << a.viewPath << "\n";
     return status;
+}
+
+// Reports the first failed runs' reasons and how many failed in all.
+class FailureLog {
+public:
+    void Note(const RunRecord &r) {
+        if (r.outcome != Outcome::Error) return;
+        if (failed_++ < kShown) std::cerr << "vtal-sim montecarlo: run " << r.index << " failed: " << r.failure << "\n";
+    }
+    void Finish() const {
+        if (failed_ > kShown) std::cerr << "vtal-sim montecarlo: " << failed_ << " runs failed in all\n";
+    }
+    bool Any() const { return failed_ > 0; }
+
+private:
+    static constexpr long kShown = 3;
+    long failed_ = 0;
+};
+
+int Campaign(const CampaignSetup &setup, const Arguments &a) {
+    const std::string coarse = sim::CoarseStepWarning(setup.options.dt);
+    if (!coarse.empty()) std::cerr << "vtal-sim montecarlo: warning: " << coarse << "\n";
+    CampaignInfo info = InfoOf(setup);
+    Tally tally;
+    FailureLog failures;
+    std::unique_ptr<CsvStream> csv = a.csvPath.empty() ? nullptr : std::make_unique<CsvStream>(a.csvPath);
+    ProgressBar bar(setup.options.runs, stderr, !a.noProgress && isatty(STDERR_FILENO));
+    const auto started = std::chrono::steady_clock::now();
+    bool complete = false;
+    {
+        const StopOnSignals signals;
+        complete = FlyCampaign(
+            setup,
+            [&](const RunRecord &r) {
+                tally.Add(r);
+                failures.Note(r);
+                if (csv) csv->Row(r);
+            },
+            [&bar](long done) { bar.update(done); }, &StopOnSignals::Stopped);
+        bar.finish();
+        if (!complete) info.interruption = SignalName(StopOnSignals::Signal());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+        std::cout << Summary(info, tally) << std::flush;
+        std::fprintf(stderr, "flown in %.2f s: %.1f runs/s with %d processes at a time\n", seconds,
+                     static_cast<double>(tally.Runs()) / seconds, setup.options.jobs);
+        failures.Finish();
+        int status = failures.Any() ? kExitFailed : kExitOk;
+        if (csv) status = std::max(status, OutputProblem(csv->Finish(info, tally.Runs())));
+        if (!a.plotPath.empty()) status = std::max(status, OutputProblem(DrawEnvelope(a.plotPath, info, tally)));
+        if (complete) return status;
+        std::cerr << "vtal-sim montecarlo: interrupted by " << info.interruption << " after " << tally.Runs()
+                  << " of " << setup.options.runs << " runs; what they gave is written, marked partial\n";
+        return kExitSignalBase + StopOnSignals::Signal();
+    }
 }
 
 }  // namespace
@@ -180,13 +282,13 @@ int RunMonteCarloCommand(int argc, char **argv) {
     app.add_option("--seed", a.seedText, "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
                                          "(default 1)");
     app.add_option("--jobs", a.jobsText, "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)");
-    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its CSV row");
+    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its CSV row; --csv and --plot then write that run's");
     app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
     app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
         ->allow_extra_args(false);
     app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");
-    app.add_option("--csv", a.csvPath, "Write one row per run to FILE.csv");
+    app.add_option("--csv", a.csvPath, "Write one row per run to FILE.csv (an interrupted campaign's ends with a '# partial' line)");
     app.add_option("--plot", a.plotPath, "Draw the landing envelope into FILE.png (gnuplot)");
     app.add_option("--dt", a.dtText, "Frame step, s (default 1/60; above 0, at most 1)");
     app.add_option("--root", a.campaign.root, "Installation folder (default: next to the program)");

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,20 @@ void SilenceStandardStreams() {
     dup2(devNull, STDOUT_FILENO);
     dup2(devNull, STDERR_FILENO);
     close(devNull);
+}
+
+// A child ends with its parent, whatever ends the parent: the kernel sends
+// it SIGKILL then. The parent may have ended between fork and the request,
+// which the parent's process id tells.
+void EndWithParent(pid_t parent) {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(kChildFailedStatus);
+}
+
+// The parent's handlers are the parent's: a child ignores Ctrl+C (the parent
+// stops the campaign and ends its children) and dies of SIGTERM sent to it.
+void ChildSignals() {
+    signal(SIGINT, SIG_IGN);
+    signal(SIGTERM, SIG_DFL);
 }
 
 [[noreturn]] void RunChild(int writeFd, long index, const std::function<void(long, void *)> &task) {
@@ -102,9 +117,12 @@ public:
 
     void start(long index, const std::function<void(long, void *)> &task) {
         std::fflush(nullptr);  // nothing buffered may be written twice
+        const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid < 0) throw std::runtime_error(std::string("cannot start a run's process: ") + std::strerror(errno));
         if (pid == 0) {
+            EndWithParent(parent);
+            ChildSignals();
             close(readFd_);
             RunChild(writeFd_, index, task);
         }
@@ -116,6 +134,22 @@ public:
     // result frees its place at once; it is reaped whenever it has exited.
     std::size_t unfinished() const { return unfinished_.size(); }
     bool anyProcess() const { return !processes_.empty(); }
+    // The lowest index whose result has not come back, or `otherwise`.
+    long lowestUnfinished(long otherwise) const { return unfinished_.empty() ? otherwise : *unfinished_.begin(); }
+
+    // Hands on the results already sent, then kills and reaps every child
+    // still running; their tasks are dropped unreported.
+    void abandon() {
+        drain();
+        for (const auto &process : processes_) kill(process.first, SIGKILL);
+        for (const auto &process : processes_) {
+            int status = 0;
+            while (waitpid(process.first, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        processes_.clear();
+        unfinished_.clear();
+    }
 
     // Waits a little for records and exits, and hands on what arrived.
     void collect() {
@@ -169,18 +203,30 @@ private:
 
 }  // namespace
 
-void RunInChildProcesses(long count, int jobs, std::size_t resultBytes,
+bool RunInChildProcesses(long count, int jobs, std::size_t resultBytes,
                          const std::function<void(long, void *)> &task,
-                         const std::function<void(long, const void *, const TaskOutcome &)> &done) {
+                         const std::function<void(long, const void *, const TaskOutcome &)> &done, long window,
+                         const std::function<bool()> &stop) {
     if (resultBytes > kMaxResultBytes) throw std::runtime_error("a run's result is too large to send back");
     if (jobs < 1) jobs = 1;
+    if (window == 0) window = 1;  // at least the lowest unfinished task itself
+    const auto stopped = [&stop] { return stop && stop(); };
+    const auto mayStart = [&](long next, const Pool &pool) {
+        return next < count && pool.unfinished() < static_cast<std::size_t>(jobs) &&
+               (window < 0 || next - pool.lowestUnfinished(next) < window);
+    };
     Pool pool(done);
     long next = 0;
     while (next < count || pool.unfinished() > 0) {
-        while (next < count && pool.unfinished() < static_cast<std::size_t>(jobs)) pool.start(next++, task);
+        if (stopped()) {
+            pool.abandon();
+            return false;
+        }
+        while (mayStart(next, pool)) pool.start(next++, task);
         pool.collect();
     }
     while (pool.anyProcess()) pool.collect();  // leave no zombie behind
+    return true;
 }
 
 int AvailableCores() {

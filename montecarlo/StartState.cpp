@@ -46,13 +46,6 @@ sim::Quat AttitudeFrom(const sim::HorizonFrame &h, double heading, double pitch,
 
 }  // namespace
 
-sim::Tank *MainTank(const sim::Vessel &v) {
-    sim::Tank *main = nullptr;
-    for (const auto &t : v.actuators.tanks)
-        if (!main || t->maxMass > main->maxMass) main = t.get();
-    return main;
-}
-
 double Tilt(const sim::Vessel &v) {
     return std::acos(std::clamp(sim::UpInVesselFrame(v).y(), -1.0, 1.0)) / kRadPerDeg;
 }

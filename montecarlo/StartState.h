@@ -5,6 +5,7 @@
 
 #include "montecarlo/Dispersion.h"
 #include "montecarlo/RunRecord.h"
+#include "sim/run/LandingOutcome.h"
 #include "sim/base/CentralBody.h"
 #include "sim/vessel/Vessel.h"
 
@@ -21,7 +22,7 @@ StartValues ReadStart(const sim::Vessel &v, const sim::CentralBody &body);
 
 // The main tank: the largest propellant resource (the lander's lidar has a
 // small one of its own). Null for a vessel without tanks.
-sim::Tank *MainTank(const sim::Vessel &v);
+using sim::MainTank;
 
 // The lander's vertical axis against the local vertical, deg.
 double Tilt(const sim::Vessel &v);

@@ -121,6 +121,7 @@ VesselSummary Summarise(World &world, Vessel &v) {
     VesselSummary s;
     s.name = v.name;
     s.className = v.className;
+    s.lander = v.module != nullptr;
     s.groundContact = v.contact.groundContact;
     s.landed = v.Landed();
     s.landedAt = v.contact.landedAt;
@@ -132,6 +133,17 @@ VesselSummary Summarise(World &world, Vessel &v) {
     s.moduleValues = ParseModuleValues(text);
     static_cast<Instruments &>(s) = InstrumentsOf(v, world.Body());
     return s;
+}
+
+// A step coarser than the guidance flies is worth a word wherever a module flies a vessel.
+void WarnOfCoarseStep(World &world) {
+    const std::string warning = CoarseStepWarning(world.Dt());
+    if (warning.empty()) return;
+    for (const auto &v : world.Vessels())
+        if (v->module) {
+            world.WarnOnce(warning);
+            return;
+        }
 }
 
 class ProgressLine {
@@ -196,6 +208,7 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     wo.adjustStart = o.adjustStart;
     world_ = MakeWorld(scenario, installation, wo);
     World &world = *world_;
+    WarnOfCoarseStep(world);
     if (o.onStart) o.onStart(world);
     if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
 
@@ -242,6 +255,7 @@ void Flight::Step() {
         lost_ = true;
         return;
     }
+    NoteTanksRunDry(world);
     if (options_.onFrame) options_.onFrame(world);
     if (view_) view_->Frame(world);
     if (telemetry_ && world.SimTime() + kTimeTolerance >= nextRow_) {
@@ -257,6 +271,16 @@ void Flight::Step() {
     }
 }
 
+void Flight::NoteTanksRunDry(const World &world) {
+    const auto &vessels = world.Vessels();
+    ranDry_.resize(vessels.size(), 0);
+    for (std::size_t i = 0; i < vessels.size(); ++i) {
+        const Vessel &v = *vessels[i];
+        const Tank *tank = MainTank(v);
+        if (tank && tank->mass <= 0.0 && !world.TouchdownOf(v).happened) ranDry_[i] = 1;
+    }
+}
+
 RunResult Flight::Finish() {
     const RunOptions &o = options_;
     std::ostream &out = o.out ? *o.out : std::cout;
@@ -268,7 +292,12 @@ RunResult Flight::Finish() {
     result.endTime = lost_ ? sound_->Time() : world.SimTime();
     result.frames = lost_ ? sound_->Frames() : world.Frame();
     result.scenarioPath = path_;
-    for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
+    result.focusName = world.Focus()->name;
+    ranDry_.resize(world.Vessels().size(), 0);
+    for (std::size_t i = 0; i < world.Vessels().size(); ++i) {
+        result.vessels.push_back(Summarise(world, *world.Vessels()[i]));
+        result.vessels.back().ranDryBeforeTouchdown = ranDry_[i] != 0;
+    }
     for (const auto &a : world.AllAnnotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
     result.warnings = world.Warnings();
@@ -299,6 +328,23 @@ RunResult Flight::Finish() {
         if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
     return result;
+}
+
+Observation ObservationOf(const RunResult &result, const VesselSummary &v) {
+    long landers = 0;
+    for (const VesselSummary &other : result.vessels) landers += other.lander ? 1 : 0;
+    bool notice = false;
+    for (const AnnotationSummary &a : result.annotations) notice = notice || IsCrashNotice(a.text);
+    Observation o;
+    o.touchedDown = v.touchdown.happened;
+    o.crashNotice = notice && v.lander && landers == 1;
+    o.ranDryBeforeTouchdown = v.ranDryBeforeTouchdown;
+    o.touchdownSinkSpeed = -v.touchdown.verticalSpeed;
+    o.touchdownHorizontalSpeed = v.touchdown.horizontalSpeed;
+    o.touchdownPitch = v.touchdown.pitchDeg;
+    o.touchdownBank = v.touchdown.bankDeg;
+    o.finalTilt = TiltFromPitchBank(v.pitchDeg, v.bankDeg);
+    return o;
 }
 
 RunResult Fly(const RunOptions &o) {

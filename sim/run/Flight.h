@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/run/LandingOutcome.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/world/World.h"
 
@@ -52,6 +53,8 @@ struct RunOptions {
 
 struct VesselSummary : Instruments {
     std::string name, className;
+    bool lander = false;     // a vessel its module flies (not a passive one)
+    bool ranDryBeforeTouchdown = false;  // its main tank was empty in a frame before its touchdown
     bool groundContact = false;
     bool landed = false;
     double landedAt = -1.0;  // s; negative: not landed by the rest test in this run
@@ -72,6 +75,7 @@ struct RunResult {
     double endTime = 0.0;
     long frames = 0;
     std::string scenarioPath;
+    std::string focusName;  // the vessel that had the focus at the end
     std::vector<VesselSummary> vessels;
     std::vector<AnnotationSummary> annotations;
     std::vector<std::string> warnings;
@@ -113,6 +117,7 @@ public:
     RunResult Finish();
 
 private:
+    void NoteTanksRunDry(const World &world);
     RunOptions options_;
     std::string path_;
     std::string viewTemplate_;
@@ -127,7 +132,14 @@ private:
     long lastFrame_ = 0;
     double every_ = 0.0, nextRow_ = 0.0, restedFor_ = 0.0;
     bool rested_ = false, lost_ = false;
+    std::vector<char> ranDry_;  // per vessel: its main tank ran dry before its touchdown
 };
+
+// What the run observed of one of its landers, for the outcome classifier.
+// The module's crash notice is the module's, not a vessel's: it counts for a
+// lander only when the run has no other, and otherwise the touchdown speed
+// alone tells a crash.
+Observation ObservationOf(const RunResult &result, const VesselSummary &v);
 
 // Flies one run to its stop and writes its outputs.
 RunResult Fly(const RunOptions &options);

@@ -12,7 +12,7 @@
 
 #include "sim/vessel/Actuation.h"
 #include "sim/vessel/FlightState.h"
-#include "sim/run/SoftLanding.h"
+#include "sim/run/LandingOutcome.h"
 #include "sim/base/InputError.h"
 
 extern char **environ;
@@ -296,18 +296,16 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
             std::snprintf(line, sizeof line, "  annotation \"%s\" shown from t = %.2f s\n", a.text.c_str(), a.createdAt);
         out << line;
     }
-    if (!result.vessels.empty()) {
-        const VesselSummary &f = result.vessels.front();
-        bool crashNotice = false;
-        for (const AnnotationSummary &a : result.annotations) crashNotice |= a.text.find("Crash") != std::string::npos;
-        const char *verdict = !f.touchdown.happened ? "still flying"
-                              : crashNotice          ? "landed with a crash notice"
-                              : IsSoftTouchdown(-f.touchdown.verticalSpeed, f.touchdown.horizontalSpeed,
-                                                f.touchdown.pitchDeg, f.touchdown.bankDeg)
-                                  ? "soft landing"
-                                  : "hard landing";
-        out << "  outcome (" << f.name << "): " << verdict << "\n";
-    }
+    // The focus vessel's outcome first, then every other lander's.
+    std::size_t focus = result.vessels.size();
+    for (std::size_t i = 0; i < result.vessels.size() && focus == result.vessels.size(); ++i)
+        if (result.vessels[i].name == result.focusName) focus = i;
+    const auto outcomeLine = [&](const VesselSummary &v) {
+        out << "  outcome (" << v.name << "): " << Verdict(Classify(ObservationOf(result, v))) << "\n";
+    };
+    if (focus < result.vessels.size()) outcomeLine(result.vessels[focus]);
+    for (std::size_t i = 0; i < result.vessels.size(); ++i)
+        if (i != focus && result.vessels[i].lander) outcomeLine(result.vessels[i]);
 }
 
 bool ProgramAvailable(const std::string &name) {

@@ -4,6 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
+#include <vector>
+#include <algorithm>
+#include <cerrno>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <stdexcept>
 #include <string>
 
@@ -75,6 +81,59 @@ TEST(ProcessPool, FailuresComeBackWithTheirReasonAndOthersStillRun) {
     EXPECT_EQ(c.failures.at(1), "the scenario could not be read");
     EXPECT_NE(c.failures.at(3).find("signal " + std::to_string(SIGABRT)), std::string::npos) << c.failures.at(3);
     EXPECT_NE(c.failures.at(4).find("status 7"), std::string::npos) << c.failures.at(4);
+}
+
+// Task 0 blocks until released; the others finish at once. With a window of
+// 4, tasks 1 to 3 may finish ahead of it and no later task may start until
+// it is done, however long the pool waits for it.
+TEST(ProcessPool, NoTaskStartsMoreThanTheWindowAheadOfTheLowestUnfinished) {
+    int release[2];
+    ASSERT_EQ(pipe(release), 0);
+    std::vector<long> order;
+    int idleCallsAfterThree = 0;
+    const auto task = [&release](long index, void *out) {
+        if (index == 0) {
+            close(release[1]);
+            char byte = 0;
+            while (read(release[0], &byte, 1) < 0) {
+            }
+        }
+        SquareTask(index, out);
+    };
+    const auto done = [&order](long index, const void *, const TaskOutcome &outcome) {
+        EXPECT_TRUE(outcome.ok) << outcome.failure;
+        order.push_back(index);
+    };
+    // Asked before every round of starts: once 1 to 3 are in, the pool has
+    // many rounds in which it could start task 4 before task 0 is let go.
+    const auto stop = [&] {
+        const bool zeroDone = std::find(order.begin(), order.end(), 0L) != order.end();
+        if (order.size() >= 3 && !zeroDone && ++idleCallsAfterThree == 50) close(release[1]);
+        return false;
+    };
+    EXPECT_TRUE(RunInChildProcesses(12, 2, sizeof(Result), task, done, 4, stop));
+    close(release[0]);
+    ASSERT_EQ(order.size(), 12u);
+    EXPECT_EQ(idleCallsAfterThree, 50) << "task 0 was let go by the test, not by running out of tasks";
+    EXPECT_EQ(std::set<long>(order.begin(), order.begin() + 3), (std::set<long>{1, 2, 3}));
+    EXPECT_EQ(order[3], 0) << "a task beyond the window finished before the lowest unfinished one";
+}
+
+TEST(ProcessPool, StoppedItEndsItsChildrenAndSaysSo) {
+    std::set<long> done;
+    const bool complete = RunInChildProcesses(
+        100000, 2, sizeof(Result), SquareTask,
+        [&done](long index, const void *, const TaskOutcome &outcome) {
+            EXPECT_TRUE(outcome.ok) << "a child ended by the stop is not reported: " << outcome.failure;
+            EXPECT_TRUE(done.insert(index).second) << "task " << index << " twice";
+        },
+        kUnlimitedWindow, [&done] { return done.size() >= 5; });
+    EXPECT_FALSE(complete);
+    EXPECT_GE(done.size(), 5u);
+    EXPECT_LT(done.size(), 100000u);
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child left behind";
+    EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(ProcessPool, NothingToRun) {

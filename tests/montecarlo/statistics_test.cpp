@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <set>
+#include <vector>
 
 #include "montecarlo/PropellantBound.h"
 #include "montecarlo/Random.h"
@@ -112,6 +114,81 @@ TEST(PropellantBound, MoreHeightOrSpeedNeedsMore) {
     EXPECT_GT(MinimumPropellant(higher), base);
     EXPECT_GT(MinimumPropellant(faster), base);
     EXPECT_DOUBLE_EQ(MinimumPropellant(climbing), base);
+}
+
+}  // namespace
+
+namespace {
+
+// Values spread over several orders of magnitude and both signs, drawn from
+// the campaign's own generator so the sample is the same on every machine.
+std::vector<double> SpreadValues(std::size_t n, std::uint64_t seed) {
+    Generator rng(seed);
+    std::vector<double> v;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double magnitude = std::exp(rng.uniform(-4.0, 8.0));
+        v.push_back(rng.uniform(0.0, 1.0) < 0.2 ? -magnitude : magnitude);
+    }
+    return v;
+}
+
+const double kPercentiles[] = {0, 1, 5, 25, 50, 75, 95, 99, 100};
+
+TEST(BoundedQuantiles, ExactAsLongAsTheValuesAreKept) {
+    const std::vector<double> v = SpreadValues(500, 3);
+    BoundedQuantiles q(500);
+    for (double x : v) q.Add(x);
+    q.Add(std::nan(""));  // left out, as the summary leaves non-numbers out
+    q.Add(INFINITY);
+    EXPECT_TRUE(q.Exact());
+    EXPECT_EQ(q.Count(), 500);
+    for (double p : kPercentiles) EXPECT_EQ(q.Percentile(p), Percentile(v, p)) << p;
+    EXPECT_TRUE(std::isnan(BoundedQuantiles().Percentile(50)));
+}
+
+TEST(BoundedQuantiles, BeyondTheKeptValuesWithinABinsWidthOfTheExactPercentile) {
+    const std::vector<double> v = SpreadValues(20000, 5);
+    BoundedQuantiles q(1000);
+    for (double x : v) q.Add(x);
+    EXPECT_FALSE(q.Exact());
+    EXPECT_EQ(q.MantissaBits(), BoundedQuantiles::kFinestMantissaBits);
+    EXPECT_EQ(q.Percentile(0), Percentile(v, 0)) << "the smallest is exact";
+    EXPECT_EQ(q.Percentile(100), Percentile(v, 100)) << "the largest is exact";
+    for (double p : kPercentiles) {
+        const double exact = Percentile(v, p);
+        EXPECT_NEAR(q.Percentile(p), exact, std::fabs(exact) * std::ldexp(1.0, -10)) << p;
+    }
+}
+
+TEST(BoundedQuantiles, MergesBinsRatherThanGrowAndGivesTheSameWhateverTheOrder) {
+    std::vector<double> v = SpreadValues(20000, 7);
+    BoundedQuantiles q(100, 256);
+    for (double x : v) q.Add(x);
+    EXPECT_LE(q.BinCount(), 256u);
+    EXPECT_LT(q.MantissaBits(), BoundedQuantiles::kFinestMantissaBits) << "this many values need coarser bins";
+    const double width = std::ldexp(1.0, -q.MantissaBits());
+    for (double p : kPercentiles) {
+        const double exact = Percentile(v, p);
+        EXPECT_NEAR(q.Percentile(p), exact, std::fabs(exact) * width) << p;
+    }
+    std::reverse(v.begin(), v.end());
+    BoundedQuantiles reversed(100, 256);
+    for (double x : v) reversed.Add(x);
+    for (double p : kPercentiles) EXPECT_EQ(reversed.Percentile(p), q.Percentile(p)) << p;
+}
+
+TEST(BoundedQuantiles, ZeroAndNegativeValuesKeepTheirOrder) {
+    BoundedQuantiles q(0);
+    for (double x : {-3.0, -0.0, 0.0, 2.0, -1e-300, 5e-324}) q.Add(x);
+    EXPECT_EQ(q.Percentile(0), -3.0);
+    EXPECT_EQ(q.Percentile(100), 2.0);
+    // Sorted: -3, -1e-300, -0 and 0 (one value), 5e-324, 2.
+    EXPECT_LT(q.Percentile(20), 0.0) << "a tiny negative stays below zero";
+    EXPECT_GT(q.Percentile(20), -1e-299);
+    for (double p : {40.0, 60.0}) {
+        EXPECT_GE(q.Percentile(p), 0.0) << p;
+        EXPECT_LT(q.Percentile(p), 1e-300) << p;
+    }
 }
 
 }  // namespace
