@@ -343,7 +343,7 @@ Observation ObservationOf(const RunResult &result, const VesselSummary &v) {
     o.touchdownHorizontalSpeed = v.touchdown.horizontalSpeed;
     o.touchdownPitch = v.touchdown.pitchDeg;
     o.touchdownBank = v.touchdown.bankDeg;
-    o.finalTilt = TiltFromPitchBank(v.pitchDeg, v.bankDeg);
+    o.finalTilt = v.tiltDeg;
     return o;
 }
 

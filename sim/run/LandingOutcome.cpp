@@ -78,11 +78,6 @@ std::string DescribeThresholds(const Thresholds &t) {
 
 bool IsCrashNotice(const std::string &annotationText) { return annotationText.rfind(kCrashNoticeText, 0) == 0; }
 
-double TiltFromPitchBank(double pitchDeg, double bankDeg) {
-    const double c = std::cos(pitchDeg * kRadPerDeg) * std::cos(bankDeg * kRadPerDeg);
-    return std::acos(std::clamp(c, -1.0, 1.0)) / kRadPerDeg;
-}
-
 Tank *MainTank(const Vessel &v) {
     Tank *main = nullptr;
     for (const auto &t : v.actuators.tanks)

@@ -65,9 +65,6 @@ std::string DescribeThresholds(const Thresholds &t);
 // Whether an annotation's text is the module's crash notice.
 bool IsCrashNotice(const std::string &annotationText);
 
-// The tilt of the lander's vertical axis from the local vertical, deg, from
-// its pitch and bank (deg).
-double TiltFromPitchBank(double pitchDeg, double bankDeg);
 
 // The main tank: the largest propellant resource (the lander's lidar has a
 // small one of its own). Null for a vessel without tanks.

@@ -118,6 +118,7 @@ Instruments InstrumentsOf(const Vessel &v, const CentralBody &body) {
     i.pitchDeg = Pitch(v) / kRadPerDeg;
     i.bankDeg = Bank(v) / kRadPerDeg;
     i.headingDeg = Heading(v, body) / kRadPerDeg;
+    i.tiltDeg = std::acos(std::clamp(UpInVesselFrame(v).y(), -1.0, 1.0)) / kRadPerDeg;
     return i;
 }
 

@@ -47,6 +47,10 @@ double HorizontalSpeed(const Vessel &v, const CentralBody &body);  // over the g
 struct Instruments {
     double altitude = 0.0, verticalSpeed = 0.0, horizontalSpeed = 0.0;
     double pitchDeg = 0.0, bankDeg = 0.0, headingDeg = 0.0;
+    // The angle between the vessel's +y axis and the local vertical: taken
+    // from the vertical itself, since a landed vessel's pitch and bank
+    // (both about 180 when it lies upside down) do not give it.
+    double tiltDeg = 0.0;
 };
 Instruments InstrumentsOf(const Vessel &v, const CentralBody &body);
 // Gravity of the body on a vessel of mass m at global position pos.

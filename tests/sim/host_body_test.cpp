@@ -229,6 +229,8 @@ TEST(LandedAngles, AnUpsideDownLanderReportsPitchNearMinus180) {
     EXPECT_NEAR(sim::Pitch(v) / kDeg, -179.32, 1e-6);
     EXPECT_NEAR(sim::InstrumentsOf(v, w->Body()).pitchDeg, -179.32, 1e-6);
     EXPECT_NEAR(std::fabs(sim::InstrumentsOf(v, w->Body()).bankDeg), 180.0, 1e-6);
+    // Its tilt from the vertical is what tells it is lying upside down.
+    EXPECT_NEAR(sim::InstrumentsOf(v, w->Body()).tiltDeg, 179.32, 1e-6);
 }
 
 // Two receivers from creation, saved where the host writes them and read back.

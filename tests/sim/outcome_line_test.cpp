@@ -152,8 +152,9 @@ TEST(ObservationOf, TheCrashNoticeCountsForTheOnlyLander) {
     lander.lander = true;
     lander.touchdown.happened = true;
     lander.touchdown.verticalSpeed = -1.0;
-    lander.pitchDeg = 30.0;
-    lander.bankDeg = 40.0;
+    lander.pitchDeg = -179.3;  // resting upside down: the angles say little,
+    lander.bankDeg = 180.0;    // the tilt from the vertical says it
+    lander.tiltDeg = 179.3;
     sim::VesselSummary depot;
     depot.name = "Depot";
     result.vessels = {depot, lander};
@@ -163,7 +164,7 @@ TEST(ObservationOf, TheCrashNoticeCountsForTheOnlyLander) {
     EXPECT_TRUE(o.crashNotice);
     EXPECT_TRUE(o.touchedDown);
     EXPECT_DOUBLE_EQ(o.touchdownSinkSpeed, 1.0);
-    EXPECT_NEAR(o.finalTilt, 48.4392, 1e-4);  // acos(cos 30 cos 40)
+    EXPECT_DOUBLE_EQ(o.finalTilt, 179.3);
     EXPECT_FALSE(sim::ObservationOf(result, result.vessels[0]).crashNotice) << "a passive vessel raises no notice";
 
     sim::VesselSummary other = lander;
