@@ -80,9 +80,9 @@ TEST_F(CommandTest, ACampaignOverALanderThatStartsLandedIsRefusedWithTheReason) 
 // A run whose process dies (as a module that crashes takes it down) is a
 // failed run: reported with its reason, apart from the runs flown.
 TEST_F(CommandTest, RunsThatFailAreCountedApartFromTheRunsFlown) {
-    // Runs that never touch down, each flying for seconds at this step.
+    // Runs that never touch down, each flying 600 s at this step.
     const std::string command = std::string(VTAL_SIM_EXE) + " " + kCampaign +
-                                "--runs 3 --jobs 1 --dt 0.0002 --csv runs.csv --disperse altitude=uniform:50000:60000 "
+                                "--runs 3 --jobs 1 --dt 0.002 --csv runs.csv --disperse altitude=uniform:50000:60000 "
                                 "--disperse sink_rate=uniform:-500:-400";
     const std::string out = dir_ + ".out", err = dir_ + ".err";
     const pid_t pid = fork();
@@ -92,23 +92,26 @@ TEST_F(CommandTest, RunsThatFailAreCountedApartFromTheRunsFlown) {
         execl("/bin/sh", "sh", "-c", ("exec " + command + " >" + out + " 2>" + err).c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
-    // The first worker: kill it as a crash would end it.
+    // The first worker seen, whichever run it flies, ended as a crash ends it
+    // (SIGKILL: no handler, the sanitizers' included, turns it into an exit).
     pid_t worker = 0;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (worker == 0 && std::chrono::steady_clock::now() < giveUp) {
         std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
         children >> worker;
-        if (worker == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (worker == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_GT(worker, 0);
-    kill(worker, SIGSEGV);
+    kill(worker, SIGKILL);
     int raw = 0;
     waitpid(pid, &raw, 0);
     const std::string summary = ReadAll(out), messages = ReadAll(err);
     std::remove(out.c_str());
     std::remove(err.c_str());
     EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << messages;
-    EXPECT_TRUE(Has(messages, "vtal-sim montecarlo: run 0 failed: the run's process was killed by signal 11")) << messages;
+    EXPECT_TRUE(std::regex_search(messages, std::regex("vtal-sim montecarlo: run [0-2] failed: the run's process was "
+                                                       "killed by signal 9 \\(")))
+        << messages;
     EXPECT_TRUE(Has(summary, "  timeout                      2  100.00 %\n")) << summary;
     EXPECT_TRUE(Has(summary, "  run failed                   1  (not flown to an outcome: left out of the shares and "
                              "the success rate)\n"))
@@ -118,8 +121,10 @@ TEST_F(CommandTest, RunsThatFailAreCountedApartFromTheRunsFlown) {
     EXPECT_TRUE(Has(summary, "  (of the 2 runs flown; 1 failed)\n")) << summary;
     const std::vector<std::string> rows = Lines(ReadAll(In("runs.csv")));
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[1].substr(0, 2), "0,");
-    EXPECT_TRUE(std::regex_search(rows[1], std::regex("^0,[0-9]+,{12}error,"))) << "no start claimed: " << rows[1];
+    long failedRows = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        if (std::regex_search(rows[i], std::regex("^[0-2],[0-9]+,{12}error,"))) ++failedRows;
+    EXPECT_EQ(failedRows, 1) << "one failed row, claiming no start";
 }
 
 RunRecord Flown(long index, Outcome outcome, double sinkRate, double speed) {

@@ -114,7 +114,7 @@ TEST(ProcessPool, NoTaskStartsMoreThanTheWindowAheadOfTheLowestUnfinished) {
     EXPECT_TRUE(RunInChildProcesses(12, 2, sizeof(Result), task, done, 4, stop));
     close(release[0]);
     ASSERT_EQ(order.size(), 12u);
-    EXPECT_EQ(idleCallsAfterThree, 50) << "task 0 was let go by the test, not by running out of tasks";
+    EXPECT_GE(idleCallsAfterThree, 50) << "task 0 was let go by the test, after the pool had waited for it";
     EXPECT_EQ(std::set<long>(order.begin(), order.begin() + 3), (std::set<long>{1, 2, 3}));
     EXPECT_EQ(order[3], 0) << "a task beyond the window finished before the lowest unfinished one";
 }
