@@ -24,8 +24,8 @@
 #   fuel_depot     Lander/FuelDepot at --dt 0.05 with --every 0.5 and --quiet
 #   real_host      a file as the real host writes it (carried sections, a
 #                  vessel about another body, an unknown class, a BASE)
-#   mars           a descent over Mars (atmosphere; it ends in a crash notice
-#                  and the vessel stopped in the ground)
+#   mars           a descent over Mars (atmosphere; it ends in a crash notice,
+#                  the lander tumbling to rest on the surface)
 #   campaign       vtal-sim montecarlo, 200 runs, seed 1, two processes; flown
 #                  once more with one process, whose summary and CSV must be
 #                  the same bytes (the records are collected by run index)

@@ -75,16 +75,28 @@ def check_template(text, args, mjd):
         raise SystemExit(f"template's start is not 2000 m, 20 m/s, nose east at lng {args.lng}, lat {args.lat}")
 
 
-def verdict(vessel, annotations):
-    """The outcome as the flight host states it, from the report."""
+def verdict(report):
+    """The outcome as the flight host states it, from the report: its first
+    words on the outcome line (a crash's line goes on with when the notice
+    was raised and how the lander ended)."""
+    vessel = report["vessels"][0]
     td = vessel["touchdown"]
     if td is None:
         return "still flying"
-    if any("Crash" in a["text"] for a in annotations):
-        return "landed with a crash notice"
+    if report["crash_notice_at"] is not None:
+        return "crashed"
     soft = (-td["vertical_speed"] <= SOFT_SINK and td["horizontal_speed"] <= SOFT_DRIFT
             and abs(td["pitch_deg"]) <= SOFT_ATTITUDE and abs(td["bank_deg"]) <= SOFT_ATTITUDE)
     return "soft landing" if soft else "hard landing"
+
+
+# How vtal-sim's report says a vessel ended, in short.
+ENDINGS = {"at rest on the surface": "rest", "on the ground": "ground", "in flight": "flying"}
+
+
+def posture(tilt):
+    """How the lander lies, from its tilt off the local vertical (deg)."""
+    return "up" if tilt <= 45.0 else "down" if tilt >= 135.0 else "side"
 
 
 def fly(sim, workdir, name, scenario):
@@ -98,10 +110,11 @@ def fly(sim, workdir, name, scenario):
     with open(report) as f:
         rep = json.load(f)
     vessel = rep["vessels"][0]
-    outcome = verdict(vessel, rep["annotations"])
+    outcome = verdict(rep)
     printed = re.search(r"outcome \([^)]*\): (.*)", run.stdout)
-    if not printed or printed.group(1).strip() != outcome:
-        raise RuntimeError(f"{name}: report reads '{outcome}', vtal-sim printed '{printed and printed.group(1)}'")
+    said = printed.group(1).strip() if printed else None
+    if said is None or not (said == outcome or outcome == "crashed" and said.startswith("crashed (")):
+        raise RuntimeError(f"{name}: report reads '{outcome}', vtal-sim printed '{said}'")
     td = vessel["touchdown"] or {}
     return {
         "outcome": outcome,
@@ -111,7 +124,8 @@ def fly(sim, workdir, name, scenario):
         "pitch": td.get("pitch_deg"),
         "bank": td.get("bank_deg"),
         "heading": td.get("heading_deg"),
-        "in_ground": vessel["stopped_in_ground_at"] is not None,
+        "ended": vessel["ended"],
+        "tilt": vessel["final"]["tilt_deg"],
     }
 
 
@@ -120,10 +134,10 @@ def num(x, fmt):
 
 
 def row(r):
-    short = {"soft landing": "soft", "hard landing": "HARD", "landed with a crash notice": "CRASH-NOTE",
+    short = {"soft landing": "soft", "hard landing": "HARD", "crashed": "CRASH",
              "still flying": "flying"}[r["outcome"]]
-    if r["in_ground"]:
-        short += "+ground"
+    if r["outcome"] == "crashed":
+        short += "," + ENDINGS[r["ended"]] + "," + posture(r["tilt"])
     return (f"{short:<17} {num(r['t'], '7.2f')} {num(r['sink'], '6.2f')} {num(r['drift'], '5.2f')}"
             f" {num(r['pitch'], '7.1f')} {num(r['bank'], '6.1f')} {num(r['heading'], '6.1f')}")
 
@@ -210,8 +224,9 @@ def main(argv):
 
     print(f"template {os.path.relpath(a.template, ROOT)}: lng {a.lng}, lat {a.lat}, MJD {mjd}; "
           "t_td, sink (down), drift, pitch, bank, hdg at first contact")
-    print("soft = soft landing, HARD = hard landing, CRASH-NOTE = landed with a crash notice, "
-          "flying = still flying; +ground = driven deeper than its size into the ground")
+    print("soft = soft landing, HARD = hard landing, CRASH = the module's crash notice, then how the lander "
+          "ended (rest = at rest on the surface, ground = on the ground, flying = in flight) and lay "
+          "(up, side, down); flying = still flying")
     print()
     print(f"{'h0':>5} {'v0':>4} {'v830':>6} | east: {ROW_HEAD} | west: {ROW_HEAD} | same")
     grid = {}

@@ -17,12 +17,17 @@ constexpr double kDefaultMjd = 51544.5;
 
 // States a vessel may start in. Closer to the body's centre its direction
 // from the centre means nothing; farther away, or faster, the squares and
-// quotients of the physics leave the range of ordinary numbers; faster
-// turning is no state a vessel survives and the integration cannot follow.
+// quotients of the physics leave the range of ordinary numbers. The body
+// rates a scenario may hold are those a vessel reaches in flight, so that a
+// run saved in the middle of a crash reads back: the contact law turns a
+// lander hitting the ground at 60 m/s (the most the host lets through at
+// 1/60 s frames) at up to about 2,000 deg/s, and a vessel of the host's
+// defaults hitting at 1000 m/s (frames of 1 ms) at up to about 37,000 deg/s.
+// A vessel turning faster than this has been lost by the physics.
 constexpr double kMinCentreDistance = 1000.0;  // m, of RPOS, or of the radius plus ALT
 constexpr double kMaxCentreDistance = 1e12;    // m
 constexpr double kMaxSpeed = 1e6;              // m/s, of RVEL
-constexpr double kMaxBodyRate = 1000.0;        // deg/s, of each VROT component
+constexpr double kMaxBodyRate = 1e5;           // deg/s, of each VROT component
 
 struct ScenarioLine {
     std::string text;  // trimmed

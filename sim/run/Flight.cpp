@@ -1,5 +1,6 @@
 #include "sim/run/Flight.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -25,6 +26,10 @@ namespace {
 
 constexpr double kProgressInterval = 0.2;   // s of wall time between progress updates
 constexpr double kTimeTolerance = 1e-9;     // s
+// How the module's crash notice begins ("Crash! Impact > 10m/s").
+constexpr const char *kCrashNoticeText = "Crash";
+// A vessel tilted no more than this from the local vertical stands upright.
+constexpr double kMostUprightTilt = 45.0;   // deg
 
 void CheckOptions(const RunOptions &o) {
     CheckFrameLength(o.dt);
@@ -125,7 +130,6 @@ VesselSummary Summarise(World &world, Vessel &v) {
     s.groundContact = v.contact.groundContact;
     s.landed = v.Landed();
     s.landedAt = v.contact.landedAt;
-    s.crashedAt = v.contact.crashedAt;
     s.touchdown = world.TouchdownOf(v);
     for (const auto &t : v.actuators.tanks) s.propellantKg.push_back(t->mass);
     std::string text;
@@ -351,6 +355,21 @@ RunResult Fly(const RunOptions &o) {
     Flight flight(o);
     while (flight.Continues()) flight.Step();
     return flight.Finish();
+}
+
+double CrashNoticeAt(const RunResult &result) {
+    double first = -1.0;
+    for (const AnnotationSummary &a : result.annotations)
+        if (a.text.rfind(kCrashNoticeText, 0) == 0 && (first < 0.0 || a.createdAt < first)) first = a.createdAt;
+    return first;
+}
+
+const char *Ending(const VesselSummary &v) {
+    return v.landed ? "at rest on the surface" : v.groundContact ? "on the ground" : "in flight";
+}
+
+const char *Posture(const VesselSummary &v) {
+    return v.tiltDeg <= kMostUprightTilt ? "upright" : v.tiltDeg >= 180.0 - kMostUprightTilt ? "upside down" : "on its side";
 }
 
 long FrameCount(double until, double dt) {

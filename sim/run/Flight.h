@@ -58,7 +58,6 @@ struct VesselSummary : Instruments {
     bool groundContact = false;
     bool landed = false;
     double landedAt = -1.0;  // s; negative: not landed by the rest test in this run
-    double crashedAt = -1.0; // s; negative: not stopped in the ground
     Touchdown touchdown;
     std::vector<double> propellantKg;
     std::vector<std::pair<std::string, std::vector<double>>> moduleValues;  // module lines by key
@@ -143,6 +142,18 @@ Observation ObservationOf(const RunResult &result, const VesselSummary &v);
 
 // Flies one run to its stop and writes its outputs.
 RunResult Fly(const RunOptions &options);
+
+// When the module first raised its crash notice (an annotation whose text
+// begins with "Crash"), in s; negative if it never did.
+double CrashNoticeAt(const RunResult &result);
+
+// How a vessel ended the run: "at rest on the surface" (landed by the rest
+// test), "on the ground" (in contact, not at rest) or "in flight".
+const char *Ending(const VesselSummary &v);
+// Its attitude at the end, from its tilt: "upright" (within 45 deg of the
+// local vertical), "upside down" (within 45 deg of it, head down) or
+// "on its side".
+const char *Posture(const VesselSummary &v);
 
 // Frames from the start to a stop at `until` s with steps of `dt` s; throws
 // InputError naming the largest accepted values beyond kMaxFrames.

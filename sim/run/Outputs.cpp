@@ -191,6 +191,8 @@ std::string ReportJson(const RunResult &result, const World &world) {
     report["dt"] = world.Dt();
     report["end_time"] = result.endTime;
     report["frames"] = result.frames;
+    const double crashNotice = CrashNoticeAt(result);
+    report["crash_notice_at"] = crashNotice >= 0.0 ? Json(crashNotice) : Json(nullptr);
     Json vessels = Json::array();
     for (const VesselSummary &v : result.vessels) {
         Json jv;
@@ -210,7 +212,7 @@ std::string ReportJson(const RunResult &result, const World &world) {
         }
         jv["landed"] = v.landed;
         jv["landed_at"] = v.landedAt >= 0.0 ? Json(v.landedAt) : Json(nullptr);
-        jv["stopped_in_ground_at"] = v.crashedAt >= 0.0 ? Json(v.crashedAt) : Json(nullptr);
+        jv["ended"] = Ending(v);
         jv["propellant_kg"] = v.propellantKg;
         Json mechanisms = Json::object(), settings = Json::object();
         for (const auto &[key, values] : v.moduleValues) {
@@ -225,7 +227,8 @@ std::string ReportJson(const RunResult &result, const World &world) {
         jv["settings"] = settings;
         jv["final"] = {{"altitude", v.altitude},         {"vertical_speed", v.verticalSpeed},
                        {"horizontal_speed", v.horizontalSpeed}, {"pitch_deg", v.pitchDeg},
-                       {"bank_deg", v.bankDeg},          {"heading_deg", v.headingDeg}};
+                       {"bank_deg", v.bankDeg},          {"heading_deg", v.headingDeg},
+                       {"tilt_deg", v.tiltDeg}};
         vessels.push_back(jv);
     }
     report["vessels"] = vessels;
@@ -255,7 +258,7 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
         for (double p : v.propellantKg) propellant += p;
         std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
                       v.className.c_str(), v.altitude,
-                      v.crashedAt >= 0.0 ? "in the ground" : v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
+                      v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
         out << line;
         if (v.touchdown.happened) {
             std::snprintf(line, sizeof line,
@@ -264,12 +267,15 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
                           v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
                           v.touchdown.bankDeg, v.touchdown.headingDeg);
             out << line;
-            if (v.crashedAt >= 0.0) {
-                std::snprintf(line, sizeof line,
-                              "    driven deeper than its size into the ground: stopped there at t = %.2f s\n", v.crashedAt);
-                out << line;
-            } else if (v.landedAt >= 0.0) {
+            if (v.landedAt >= 0.0) {
                 std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
+                out << line;
+            }
+            const double crashNotice = CrashNoticeAt(result);
+            if (crashNotice >= 0.0 && v.lander) {
+                // Nothing stops a crash but the contact law: how the vessel ended.
+                std::snprintf(line, sizeof line, "    crash notice at t = %.2f s; ended %s, %s (tilt %.1f deg)\n",
+                              crashNotice, Ending(v), Posture(v), v.tiltDeg);
                 out << line;
             }
         } else {

@@ -18,6 +18,9 @@ constexpr double kFrictionDepth = 0.1;  // m
 // Friction grows as sqrt(0.1 |v|) up to 10 m/s of sliding.
 constexpr double kFrictionSpeedScale = 0.1;
 constexpr double kFullFrictionSpeed = 10.0;  // m/s
+// Below this fraction of its length, the layout's front has no direction in
+// the ground's plane that rounding would not decide.
+constexpr double kLeastLevelFront = 1e-9;
 // The contact moment may turn the vessel by at most this much in a sub-step.
 constexpr double kMaxTurnPerSubstep = 10.0 * kRadPerDeg;
 
@@ -74,6 +77,20 @@ double PointDepth(double altitude, double halfInverseRadius, double height, doub
     return altitude + height + (squaredDistance - height * height) * halfInverseRadius;
 }
 
+// The host's longitudinal friction direction: the layout's front (p0 from
+// the middle of p1 and p2) in the plane of the ground. A vessel whose front
+// points straight up or down, as it can while tumbling in the ground, has no
+// such direction (the host's would be 0/0): the ground-plane direction
+// across its lateral axis (p1 to p2) is taken then, which for a symmetric
+// layout standing level would be its front.
+Vec3 LongitudinalDirection(const std::array<Vec3, 3> &points, const Vec3 &upVessel) {
+    const Vec3 front = points[0] - 0.5 * (points[1] + points[2]);
+    const Vec3 level = front - front.dot(upVessel) * upVessel;
+    const double length = level.norm();
+    if (length > kLeastLevelFront * front.norm()) return level / length;
+    return (points[2] - points[1]).cross(upVessel).normalized();
+}
+
 // The local vertical in the vessel frame, from the attitude's rotation matrix.
 Vec3 UpVessel(const Mat3 &rot, const Vec3 &pos, double radius) {
     return rot.transpose() * pos / radius;
@@ -114,9 +131,7 @@ ContactLoads SurfaceContact(const Vessel &v, const Kinematics &k, const Mat3 &ro
     }
     if (!any) return out;
 
-    Vec3 d1 = points[0] - 0.5 * (points[1] + points[2]);
-    d1 -= d1.dot(upVessel) * upVessel;
-    d1 /= d1.norm();
+    const Vec3 d1 = LongitudinalDirection(points, upVessel);
     const Vec3 d2 = upVessel.cross(d1);
     // The vessel's velocity over the turning ground, in the vessel frame.
     const Vec3 ground = rot.transpose() * (k.velocityGlobal - body.SurfaceVelocity(k.positionGlobal));

@@ -178,9 +178,6 @@ struct ContactState {
     RestTest rest;
     Touchdown touchdown;
     double landedAt = -1.0;  // s, when the rest test last landed it; negative: not since the start
-    // Driven deeper than its own size into the ground, where the contact law
-    // can no longer hold it: the flight host stops it there.
-    double crashedAt = -1.0;  // s; negative: not stopped
     double lastVerticalSpeed = 0.0;  // m/s over the ground, after the previous step
 };
 
@@ -217,7 +214,6 @@ struct Vessel {
     Mat3 Rotation() const { return motion.attitude.toRotationMatrix(); }
     bool NavmodeOn(int mode) const { return mode >= 0 && mode < 32 && ((actuators.navmodes >> mode) & 1u); }
     bool Landed() const { return contact.landed.landed; }
-    bool Crashed() const { return contact.crashedAt >= 0.0; }
     unsigned NavmodeBits() const {
         return actuators.navmodes | (actuators.holdAltitude ? 1u << kHoldAltitudeMode : 0u);
     }

@@ -54,7 +54,7 @@ void World::AdvanceVessel(Vessel &v, Loads &loads, double t1) {
     v.motionBefore = v.motion;
     if (v.Landed()) {
         const bool released =
-            !v.Crashed() && (!loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.contact.touchdownPointsChanged);
+            !loads.force.isZero(0.0) || !loads.torque.isZero(0.0) || v.contact.touchdownPointsChanged;
         v.contact.touchdownPointsChanged = false;
         PlaceLanded(v, body_, MjdAt(t1));
         if (released) {
@@ -79,18 +79,13 @@ void World::RunPostSteps(double t1, double mjd1) {
 }
 
 // The end of the step: ground contact, then the rest test, still at t0.
+// However hard a vessel hits, the contact law alone holds it: a fast impact
+// sinks several metres (the depth counts at most 1 m per point) before the
+// springs and dampers push it back out, and it comes to rest on the surface.
 void World::UpdateContactAndRest(double t0, double t1, double mjd1) {
     for (auto &v : vessels_) {
         if (v->Landed()) continue;
         v->contact.groundContact = PointBelowSurface(*v, v->motion, body_);
-        if (sim::Altitude(*v, body_) < -v->def.size) {
-            // The host's springs cannot stop an impact this fast: the flight
-            // host ends this vessel's flight where it is (its report says so).
-            v->contact.crashedAt = t1;
-            Land(*v, body_, mjd1);
-            v->motion.bodyRates.setZero();
-            continue;
-        }
         TestForRest(*v, body_, mjd1, t0);
         if (v->Landed()) v->contact.landedAt = t1;
     }

@@ -34,7 +34,7 @@ bool HasNonNumberWord(const std::string &text) {
 // right only where the report says "none".
 void ExpectNoNullNumber(const nlohmann::json &node, const std::string &key) {
     if (node.is_null()) {
-        EXPECT_TRUE(key == "touchdown" || key == "deleted_at" || key == "landed_at" || key == "stopped_in_ground_at")
+        EXPECT_TRUE(key == "touchdown" || key == "deleted_at" || key == "landed_at" || key == "crash_notice_at")
             << "null at " << key;
     }
     if (node.is_object())

@@ -364,6 +364,42 @@ TEST(FrictionLimit, ZeroAlongAnAxisOnWhichTheCentreOfGravityDoesNotMove) {
     EXPECT_NEAR(loads.force.x(), 0.0, 1e-6);
 }
 
+// A vessel tumbling in the ground can stand on its tail: the layout's front
+// then points straight up and has no direction in the ground's plane. Its
+// friction is taken across the lateral axis instead (p1 to p2 crossed with
+// the vertical), and every load stays a number.
+TEST(FrictionDirection, WithTheFrontStraightUpItIsTakenAcrossTheLateralAxis) {
+    const Vessel v = ContactVessel(kAlongZ, 1000.0, 0.1, 0.5);
+    // Over latitude 0, longitude 0 the vertical is the global x axis; the
+    // vessel's nose (+z) along it, its top (+y) along global z: the rotation
+    // is a permutation, exact in floating point, and so is the vertical in
+    // the vessel frame.
+    Mat3 r;
+    r << 0, 0, 1, 1, 0, 0, 0, 1, 0;
+    const double slide = 20.0;  // m/s along the vessel's x
+    Kinematics k;
+    k.positionGlobal = Vec3(kMoonRadius + 0.95, 0.0, 0.0);
+    k.attitude = Quat(r);
+    k.velocityGlobal = SpinVelocity(k.positionGlobal) + r * Vec3(slide, 0.0, 0.0);
+    ASSERT_EQ(Vertical(k), Vec3::UnitZ());
+    ASSERT_LT(Depth(k, kAlongZ[1]), 0.0);
+    ASSERT_GT(Depth(k, kAlongZ[0]), 0.0);  // the front point is up in the air
+
+    const sim::ContactLoads loads = Contact(v, k);
+    ASSERT_TRUE(loads.force.allFinite());
+    ASSERT_TRUE(loads.torque.allFinite());
+    double push = 0.0, rub = 0.0;
+    for (const Vec3 &p : {kAlongZ[1], kAlongZ[2]}) {
+        push += -Depth(k, p) * 1e6;
+        rub += 0.5 * std::min(-Depth(k, p), 0.1) * 1e6;  // mu_lat, full speed factor at 20 m/s
+    }
+    // (p2 - p1) x up = (2, 0, 0) x (0, 0, 1) = -2 y: the longitudinal
+    // direction is -y, the lateral one up x (-y) = +x, along the slide.
+    EXPECT_NEAR(loads.force.z(), push, 1e-6 * push);
+    EXPECT_NEAR(loads.force.x(), -rub, 1e-6 * rub);
+    EXPECT_NEAR(loads.force.y(), 0.0, 1e-6);
+}
+
 // If the contact moment would turn the vessel by more than 10 degrees within
 // a sub-step (alpha h^2), it is scaled to exactly that; the force never is.
 TEST(MomentLimit, ScalesTheMomentToTenDegreesPerSubstep) {
@@ -521,6 +557,45 @@ TEST(ContactSubsteps, AnUndampedRockingNeitherGrowsNorDies) {
     }
     EXPECT_GT(lastSecond, 0.5 * firstSecond);
     EXPECT_LT(lastSecond, 1.5 * firstSecond);
+}
+
+// Without a load, a spinning vessel's angular momentum only turns about its
+// rates (Euler's equations): its size stays, and so the rates stay within
+// |I w| / I_min. A contact sub-step that added h w x (I w) to it instead
+// would lengthen it every sub-step by a factor that grows with |w| h, and a
+// vessel spinning at 1000 deg/s at frames of 1 s would spin up without end.
+TEST(ContactSubsteps, ASpinningVesselKeepsTheSizeOfItsAngularMomentumAtLongFrames) {
+    Vessel v = ContactVessel(kAlongZ, 343.0);  // the lander's springs
+    v.def.pmi = Vec3(0.3, 0.3, 0.2);          // and its inertia, m^2
+    // High above the ground, out of the points' reach, but flown in contact
+    // sub-steps, as a vessel bouncing out of a crash is.
+    v.motion = Placed(2000.0, 0.0, Vec3::Zero(), Vec3(0.9, 0.9, 17.4));
+    v.contact.groundContact = true;
+    const auto momentum = [&] { return v.def.pmi.cwiseProduct(v.motion.bodyRates).norm(); };  // per kg
+    const double before = momentum();
+    double fastest = 0.0;
+    for (int frame = 0; frame < 20; ++frame) {
+        ASSERT_TRUE(sim::Propagate(v, UprightMoon(), sim::Loads{}, 1.0));
+        fastest = std::max(fastest, v.motion.bodyRates.norm());
+    }
+    EXPECT_NEAR(momentum(), before, 1e-9 * before);
+    EXPECT_LE(fastest, before / 0.2 * (1.0 + 1e-9));
+    EXPECT_GT(v.motion.positionGlobal.norm() - kMoonRadius, 2.0);  // never within reach of the ground
+}
+
+// A vessel without inertia about an axis (a passive vessel of no size) keeps
+// its rate about that axis, while the contact moment still turns it about
+// the others.
+TEST(ContactSubsteps, AnAxisWithoutInertiaKeepsItsRateAndTheOthersTurn) {
+    const Layout frontLow{Vec3(0, -1.5, 1), Vec3(-1, -1, -1), Vec3(1, -1, -1)};
+    Vessel v = ContactVessel(frontLow);
+    v.def.pmi = Vec3(0.5, 0.0, 0.5);
+    v.motion = Placed(1.2, 0.0, Vec3::Zero(), Vec3(0.0, 0.3, 0.0));  // the front point alone in the ground
+    v.contact.groundContact = true;
+    sim::Propagate(v, UprightMoon(), sim::Loads{}, 1.0 / 60.0);
+    ASSERT_TRUE(v.motion.bodyRates.allFinite());
+    EXPECT_GT(v.motion.bodyRates.x(), 0.1);  // nosed up by the front point
+    EXPECT_EQ(v.motion.bodyRates.y(), 0.3);
 }
 
 // A vessel that would need more sub-steps than a frame may have is still

@@ -41,11 +41,11 @@ TEST(ReaderLimits, DistancesFromTheCentreAreReadUpToTheirLimitsAndRefusedBeyond)
 }
 
 TEST(ReaderLimits, SpeedsAndBodyRatesAreReadUpToTheirLimitsAndRefusedBeyond) {
-    EXPECT_EQ(Problem(Lander(Flying("2e6 0 0", "1e6 0 0", "-1000 1000 0"))), "");
+    EXPECT_EQ(Problem(Lander(Flying("2e6 0 0", "1e6 0 0", "-100000 100000 0"))), "");
     EXPECT_EQ(Problem(Lander(Flying("2e6 0 0", "0 0 1000000.1"))),
               "t.scn:12: RVEL: a speed of 1000000.1 m/s; at most 1000000 m/s is accepted (vessel 'Lander')");
-    EXPECT_EQ(Problem(Lander(Flying("2e6 0 0", "0 0 0", "0 -1000.5 0"))),
-              "t.scn:14: VROT: a rate of 1000.5 deg/s about an axis; at most 1000 deg/s is accepted (vessel 'Lander')");
+    EXPECT_EQ(Problem(Lander(Flying("2e6 0 0", "0 0 0", "0 -100000.5 0"))),
+              "t.scn:14: VROT: a rate of 100000.5 deg/s about an axis; at most 100000 deg/s is accepted (vessel 'Lander')");
 }
 
 TEST(ReaderLimits, AHeaderInsideABlockEndsTheReadingButOtherColonsDoNot) {
