@@ -11,6 +11,7 @@
 
 #include "sim/base/InputError.h"
 #include "sim/base/SafeFiles.h"
+#include "sim/files/ModuleFile.h"
 
 namespace fs = std::filesystem;
 
@@ -126,6 +127,7 @@ std::string Installation::ModulePath(const std::string &module) const {
     const std::string path = FindNoCase(fs::path(root_) / "Modules", name + ".so");
     if (path.empty())
         throw InputError(At(root_, 0, "module " + Quote(module) + " not found (looked for Modules/" + name + ".so)"));
+    CheckModuleFile(path);
     return path;
 }
 

@@ -32,7 +32,9 @@ public:
     // The class's configuration; unknown classes get the passive defaults.
     // A malformed configuration file throws InputError.
     VesselClass FindClass(const std::string &className) const;
-    // The library file of a module named in a configuration; throws if missing.
+    // The library file of a module named in a configuration; throws
+    // InputError if it is missing or no library that can be loaded
+    // (CheckModuleFile).
     std::string ModulePath(const std::string &module) const;
     // A scenario argument: a file as given, else under Scenarios/ (".scn" optional).
     std::string ScenarioPath(const std::string &argument) const;
