@@ -97,6 +97,17 @@ std::string ReadInputFile(const std::string &path, std::size_t maxBytes) {
     return text;
 }
 
+bool RemoveByteOrderMark(std::string &text) {
+    static const char kMark[] = "\xEF\xBB\xBF";
+    if (text.compare(0, 3, kMark) != 0) return false;
+    text.erase(0, 3);
+    return true;
+}
+
+std::string ByteOrderMarkWarning(const std::string &path) {
+    return path + ": starts with a UTF-8 byte-order mark (as Windows editors write); read past it";
+}
+
 void CheckOutputPath(const std::string &path, const std::string &option) {
     if (path.empty()) return;
     const std::string what = option + " '" + path + "'";

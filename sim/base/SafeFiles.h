@@ -27,6 +27,12 @@ constexpr std::size_t kMaxInputFileBytes = 64u << 20;
 // larger than `maxBytes`, or a read error.
 std::string ReadInputFile(const std::string &path, std::size_t maxBytes = kMaxInputFileBytes);
 
+// Removes a UTF-8 byte-order mark (EF BB BF, as Windows editors write one)
+// from the start of a file's text; whether there was one.
+bool RemoveByteOrderMark(std::string &text);
+// The warning that a file's mark was read past.
+std::string ByteOrderMarkWarning(const std::string &path);
+
 // Checks, before anything is flown, that `path` can be written as an
 // output: its folder exists and takes new files, and it is not a folder.
 // Throws InputError naming the option.

@@ -16,7 +16,16 @@ struct VesselClass {
     double size = 1.0;        // m
     double emptyMass = 1000.0; // kg
     double fuelMass = 0.0;     // kg, capacity of the one tank of a passive vessel
+    std::vector<std::string> warnings;  // what reading the configuration read past or suspects
 };
+
+// Whether a configuration key is almost `key` without being it: the same
+// once everything but ASCII letters and digits is dropped and case is
+// ignored ("Mod ule", a byte-order mark or a no-break space before it), or
+// one letter inserted, dropped, changed or two neighbours swapped from it
+// ("Modul", "Modules", "Mdoule"). Such a line beside no real Module line is
+// warned about, as the class then loads no module and flies passive.
+bool AlmostKey(const std::string &written, const std::string &key);
 
 // A class with no configuration file becomes a passive vessel of these values.
 constexpr double kDefaultPassiveSize = 1.0;

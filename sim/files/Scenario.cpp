@@ -286,7 +286,13 @@ void WarnOnce(std::vector<std::string> &warnings, const std::string &message) {
 }
 
 Scenario ParseScenarioText(const std::string &text, const std::string &path) {
-    return Reader(text, path).Read();
+    // A mark written by an editor would hide the first line (BEGIN_DESC,
+    // BEGIN_SHIPS) from the reader.
+    std::string body = text;
+    if (!RemoveByteOrderMark(body)) return Reader(body, path).Read();
+    Scenario scenario = Reader(body, path).Read();
+    scenario.warnings.insert(scenario.warnings.begin(), ByteOrderMarkWarning(path));
+    return scenario;
 }
 
 Scenario ReadScenarioFile(const std::string &path) { return ParseScenarioText(ReadInputFile(path), path); }
