@@ -11,6 +11,8 @@
 namespace vtal::sim {
 namespace {
 
+constexpr double kJulianDayOfMjdZero = 2400000.5;
+
 bool Is(const std::string &line, const char *word) { return strcasecmp(line.c_str(), word) == 0; }
 
 std::string FirstWord(const std::string &line) { return line.substr(0, line.find_first_of(" \t")); }
@@ -123,10 +125,17 @@ private:
         if (Is(kind, "MJD")) {
             scn_.mjd = date;
         } else if (Is(kind, "JD")) {
-            scn_.mjd = date - 2400000.5;
+            scn_.mjd = date - kJulianDayOfMjdZero;
         } else {
             WarnOnce(scn_.warnings, At(path_, l.number, "Date " + Quote(kind) + " is not modelled; the default date is used"));
+            return;
         }
+        if (!(scn_.mjd >= kEarliestMjd && scn_.mjd <= kLatestMjd))
+            throw InputError(At(path_, l.number, "Date: " + Quote(kind + " " + value) + " is MJD " + Plain(scn_.mjd) +
+                                                     ", outside the dates flown, MJD " + Plain(kEarliestMjd) +
+                                                     " (1858 Nov 17) to MJD " + Plain(kLatestMjd) +
+                                                     " (the year 4596): beyond them the time and the body's rotation "
+                                                     "angle at that date cannot be held to a millisecond"));
     }
 
     void ReadFocus(int number) {

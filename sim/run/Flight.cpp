@@ -41,6 +41,16 @@ void CheckOptions(const RunOptions &o) {
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
 
+// A run may not fly past the last date a scenario may hold, or what it
+// saves could not be read back.
+void CheckEndDate(const Scenario &scenario, double seconds) {
+    const double endMjd = scenario.mjd + seconds / kSecondsPerDay;
+    if (endMjd > kLatestMjd)
+        throw InputError(At(scenario.path, 0, "a run from MJD " + Plain(scenario.mjd) + " for " + Plain(seconds) +
+                                                  " s would end at MJD " + Exact(endMjd) + ", past the last date flown (MJD " +
+                                                  Plain(kLatestMjd) + "); start earlier or stop sooner (--until)"));
+}
+
 // Why the physics has lost a vessel (a state that is not a number, or
 // turning faster than any scenario may start), or null.
 const char *LostState(const Vessel &v) {
@@ -213,6 +223,7 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     progress_ = std::make_unique<Progress>(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
     sound_ = std::make_unique<SoundState>();
     lastFrame_ = FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt);
+    CheckEndDate(scenario, static_cast<double>(lastFrame_) * o.dt);
     // An interval shorter than a frame is a row every frame.
     every_ = o.every < o.dt ? 0.0 : o.every;
     if (const auto lost = FirstLostVessel(world); lost.second)
