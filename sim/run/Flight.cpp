@@ -1,5 +1,6 @@
 #include "sim/run/Flight.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -282,6 +283,8 @@ RunResult Flight::Finish() {
     for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
     for (const auto &a : world.AllAnnotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
+    const std::string unpressed = UnpressedKeysWarning(world.UnpressedKeys(), result.endTime);
+    if (!unpressed.empty()) world.WarnOnce(unpressed);
     result.warnings = world.Warnings();
     const std::string viewRecord = view_ ? view_->Finish(world) : std::string();
     world.PaintHud();
@@ -316,6 +319,17 @@ RunResult Fly(const RunOptions &o) {
     Flight flight(o);
     while (flight.Continues()) flight.Step();
     return flight.Finish();
+}
+
+std::string UnpressedKeysWarning(const std::vector<KeyEvent> &keys, double endTime) {
+    if (keys.empty()) return "";
+    constexpr std::size_t kMostNamed = 10;  // a message stays readable whatever the script
+    std::string names;
+    for (std::size_t i = 0; i < std::min(keys.size(), kMostNamed); ++i) names += (i ? ", " : "") + Quote(keys[i].item);
+    if (keys.size() > kMostNamed) names += " and " + std::to_string(keys.size() - kMostNamed) + " more";
+    const std::string count = keys.size() == 1 ? "its scripted key " : std::to_string(keys.size()) + " of its scripted keys ";
+    return "--keys: the run ended at t = " + Plain(endTime) + " s before " + count + names +
+           " went down; they were not pressed (a longer --until flies to them)";
 }
 
 long FrameCount(double until, double dt) {

@@ -82,6 +82,10 @@ struct RunResult {
 // and at most kMaxDt.
 void CheckFrameLength(double dt);
 
+// The scripted keys a run ended before pressing, as one warning naming
+// them; empty if every key went down.
+std::string UnpressedKeysWarning(const std::vector<KeyEvent> &keys, double endTime);
+
 class TelemetryWriter;
 class ViewRecorder;
 
