@@ -19,6 +19,8 @@
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
 #include "sim/base/SafeFiles.h"
+#include "sim/files/Scenario.h"
+#include "sim/view/ViewPage.h"
 
 namespace vtal::montecarlo {
 
@@ -112,6 +114,18 @@ void CheckArguments(const Arguments &a) {
     sim::CheckOutputPath(a.viewPath, "--view");
     if (!a.plotPath.empty() && !sim::ProgramAvailable("gnuplot"))
         throw sim::InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
+}
+
+// No output may replace a file the campaign reads, nor another output.
+void CheckOutputsApart(const Arguments &a, const CampaignSetup &setup) {
+    const sim::Installation installation(setup.root);
+    const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
+    std::vector<sim::NamedFile> inputs = sim::InputsOfRun(
+        scenario, setup.scenarioPath, installation, a.viewPath.empty() ? "" : sim::ViewerTemplatePath(setup.root), "");
+    inputs.push_back({"--dispersions", a.dispersionFile});
+    sim::CheckOutputsApart({{"--csv", a.csvPath}, {"--plot", a.plotPath}, {"--write-scenario", a.writeScenario},
+                            {"--view", a.viewPath}},
+                           inputs);
 }
 
 int Replay(const CampaignSetup &setup, const Arguments &a) {
@@ -208,6 +222,7 @@ int RunMonteCarloCommand(int argc, char **argv) {
         a.campaign.dispersions = BuildDispersions(a);
         CheckArguments(a);
         setup = PrepareCampaign(a.campaign);
+        CheckOutputsApart(a, setup);
     } catch (const DispersionError &e) {
         std::cerr << "vtal-sim montecarlo: error: " << e.what() << "\n";
         return kExitBadInput;

@@ -27,7 +27,9 @@ namespace {
 constexpr double kProgressInterval = 0.2;   // s of wall time between progress updates
 constexpr double kTimeTolerance = 1e-9;     // s
 
-void CheckOptions(const RunOptions &o) {
+}  // namespace
+
+void CheckRunOptions(const RunOptions &o) {
     CheckFrameLength(o.dt);
     if (!(o.until < 0.0) && !std::isfinite(o.until)) throw InputError("--until must be a finite number of seconds");
     if (!std::isfinite(o.every) || o.every < 0.0) throw InputError("--every must be a number of seconds, 0 or more");
@@ -41,6 +43,13 @@ void CheckOptions(const RunOptions &o) {
     if (!o.plotPath.empty() && !ProgramAvailable("gnuplot"))
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
 }
+
+std::vector<NamedFile> OutputsOf(const RunOptions &o) {
+    return {{"--save", o.savePath},  {"--telemetry", o.telemetryPath}, {"--report", o.reportPath},
+            {"--plot", o.plotPath},  {"--hud", o.hudPath},             {"--view", o.viewPath}};
+}
+
+namespace {
 
 // A run may not fly past the last date a scenario may hold, or what it
 // saves could not be read back.
@@ -187,7 +196,7 @@ void CheckFrameLength(double dt) {
 Flight::Flight(const RunOptions &o) : options_(o) {
     std::ostream &out = o.out ? *o.out : std::cout;
     std::ostream &err = o.err ? *o.err : std::cerr;
-    CheckOptions(o);
+    CheckRunOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
     path_ = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
     viewTemplate_ = ViewerTemplatePath(installation.Root());
@@ -196,6 +205,7 @@ Flight::Flight(const RunOptions &o) : options_(o) {
                                       : std::string("--view: this vtal-sim was built without the replay viewer "
                                                     "(-DVTAL_VIEWER=OFF)"));
     const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path_) : ParseScenarioText(o.scenarioText, path_);
+    CheckOutputsApart(OutputsOf(o), InputsOfRun(scenario, path_, installation, o.viewPath.empty() ? "" : viewTemplate_, "--save"));
 
     WorldOptions wo;
     wo.dt = o.dt;
@@ -210,16 +220,13 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     if (o.onStart) o.onStart(world);
     if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
 
-    // Telemetry goes to a temporary file when only the plot asks for it.
-    std::string telemetryPath = o.telemetryPath;
-    if (telemetryPath.empty() && !o.plotPath.empty()) {
-        char name[] = "/tmp/vtal-sim-telemetry-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd < 0) throw WriteError("cannot create a temporary telemetry file in /tmp");
-        close(fd);
-        telemetryPath = temporaryTelemetry_ = name;
+    if (!o.telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(o.telemetryPath, world);
+    // The plot reads its rows back from a file: --telemetry's until it is
+    // committed, else a temporary file of its own.
+    if (!o.plotPath.empty() && (!telemetry_ || IsWrittenInPlace(o.telemetryPath))) {
+        plotRowsFile_ = std::make_unique<TemporaryFile>("vtal-sim-telemetry");
+        plotRows_ = std::make_unique<TelemetryWriter>(plotRowsFile_->Path(), world);
     }
-    if (!telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(telemetryPath, world);
 
     progress_ = std::make_unique<Progress>(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
     sound_ = std::make_unique<SoundState>();
@@ -229,14 +236,17 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     every_ = o.every < o.dt ? 0.0 : o.every;
     if (const auto lost = FirstLostVessel(world); lost.second)
         throw std::runtime_error("vessel '" + lost.first->name + "' cannot be flown: " + lost.second);
-    if (telemetry_) {
-        telemetry_->Row(world);
+    if (telemetry_ || plotRows_) {
+        WriteRows();
         nextRow_ = every_;
     }
 }
 
-Flight::~Flight() {
-    if (!temporaryTelemetry_.empty()) std::remove(temporaryTelemetry_.c_str());
+Flight::~Flight() = default;
+
+void Flight::WriteRows() {
+    for (TelemetryWriter *rows : {telemetry_.get(), plotRows_.get()})
+        if (rows) rows->Row(*world_);
 }
 
 bool Flight::Continues() const { return !lost_ && !rested_ && world_->Frame() < lastFrame_; }
@@ -256,8 +266,8 @@ void Flight::Step() {
     }
     if (options_.onFrame) options_.onFrame(world);
     if (view_) view_->Frame(world);
-    if (telemetry_ && world.SimTime() + kTimeTolerance >= nextRow_) {
-        telemetry_->Row(world);
+    if ((telemetry_ || plotRows_) && world.SimTime() + kTimeTolerance >= nextRow_) {
+        WriteRows();
         if (every_ > 0.0) nextRow_ = (std::floor((world.SimTime() + kTimeTolerance) / every_) + 1.0) * every_;
     }
     progress_->Update(world);
@@ -293,6 +303,7 @@ RunResult Flight::Finish() {
     // Every output is finished and checked in a temporary file before any
     // of them replaces a file that is there.
     if (telemetry_) telemetry_->Close();
+    if (plotRows_) plotRows_->Close();
     std::unique_ptr<AtomicFile> save, report, hud, plot;
     if (!o.savePath.empty()) {
         const std::string text = world.SaveScenario();
@@ -305,10 +316,11 @@ RunResult Flight::Finish() {
     if (view_) page = Staged(o.viewPath, ComposeViewPage(viewTemplate_, viewRecord));
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
-        const std::string problem = DrawPlot(telemetry_->WorkingPath(), telemetry_->Columns(), *plot);
+        const TelemetryWriter &rows = plotRows_ ? *plotRows_ : *telemetry_;
+        const std::string problem = DrawPlot(rows.WorkingPath(), rows.Columns(), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
-    if (telemetry_ && !o.telemetryPath.empty()) telemetry_->Commit();
+    if (telemetry_) telemetry_->Commit();
     for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get(), page.get()})
         if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
@@ -319,6 +331,22 @@ RunResult Fly(const RunOptions &o) {
     Flight flight(o);
     while (flight.Continues()) flight.Step();
     return flight.Finish();
+}
+
+std::vector<NamedFile> InputsOfRun(const Scenario &scenario, const std::string &scenarioPath,
+                                   const Installation &installation, const std::string &viewTemplate,
+                                   const std::string &saveOption) {
+    std::vector<NamedFile> inputs{{"the scenario being flown", scenarioPath, saveOption}};
+    for (const VesselBlock &block : scenario.vessels) {
+        const VesselClass vc = installation.FindClass(block.className);
+        if (!vc.configPath.empty())
+            inputs.push_back({"the configuration of vessel class " + Quote(block.className), vc.configPath});
+        if (!vc.module.empty())
+            inputs.push_back({"the module library " + Quote(vc.module), installation.ModulePath(vc.module)});
+    }
+    if (!viewTemplate.empty()) inputs.push_back({"the replay page's template", viewTemplate});
+    inputs.push_back({"this program", "/proc/self/exe"});
+    return inputs;
 }
 
 std::string UnpressedKeysWarning(const std::vector<KeyEvent> &keys, double endTime) {
