@@ -530,7 +530,10 @@ int RunHelperProgram(const std::vector<std::string> &arguments) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno == EINTR) continue;
-        status = -1;
+        // With SIGCHLD ignored (a live session that started a browser) the
+        // helper was reaped by the system: its status is unknown, and the
+        // caller judges what it wrote.
+        status = errno == ECHILD ? 0 : -1;
         break;
     }
     ForgetHelper(pid);

@@ -163,7 +163,8 @@ private:
 
 // Runs a helper program (looked up on the search path) to its end with the
 // interruption signals at their defaults; an interruption of this program
-// ends it first. Returns its wait status, or -1 if it could not be started.
+// ends it first. Returns its wait status (0 when it cannot be known, with
+// SIGCHLD ignored), or -1 if it could not be started.
 int RunHelperProgram(const std::vector<std::string> &arguments);
 
 // Writes the whole text to `path` through an AtomicFile; throws WriteError.
