@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const vtal::sim::Scenario scn = vtal::sim::ParseScenarioText(text, "fuzz.scn");
         if (!scn.body) Fail("accepted without a central body", "");
         if (scn.vessels.empty()) Fail("accepted without a vessel", "");
+        if (!(scn.mjd >= vtal::sim::kEarliestMjd && scn.mjd <= vtal::sim::kLatestMjd))
+            Fail("a date outside the dates flown was accepted", std::to_string(scn.mjd));
         for (const vtal::sim::VesselBlock &b : scn.vessels) CheckState(b);
         for (const std::string &w : scn.warnings)
             if (w.size() > kLongestMessage) Fail("an overlong warning", w);

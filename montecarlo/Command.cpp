@@ -25,6 +25,8 @@
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
 #include "sim/base/SafeFiles.h"
+#include "sim/files/Scenario.h"
+#include "sim/view/ViewPage.h"
 
 namespace vtal::montecarlo {
 
@@ -184,6 +186,18 @@ void WarnOutsideCampaign(const CampaignSetup &setup, const Arguments &a) {
               << setup.options.seed << " and its index\n";
 }
 
+// No output may replace a file the campaign reads, nor another output.
+void CheckOutputsApart(const Arguments &a, const CampaignSetup &setup) {
+    const sim::Installation installation(setup.root);
+    const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
+    std::vector<sim::NamedFile> inputs = sim::InputsOfRun(
+        scenario, setup.scenarioPath, installation, a.viewPath.empty() ? "" : sim::ViewerTemplatePath(setup.root), "");
+    inputs.push_back({"--dispersions", a.dispersionFile});
+    sim::CheckOutputsApart({{"--csv", a.csvPath}, {"--plot", a.plotPath}, {"--write-scenario", a.writeScenario},
+                            {"--view", a.viewPath}},
+                           inputs);
+}
+
 int Replay(const CampaignSetup &setup, const Arguments &a) {
     WarnOutsideCampaign(setup, a);
     const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath);
@@ -243,6 +257,9 @@ int Campaign(const CampaignSetup &setup, const Arguments &a) {
     const auto started = std::chrono::steady_clock::now();
     bool complete = false;
     {
+        // Only while runs fly does a signal stop the campaign; once its
+        // results are being written a signal ends the program as any run's,
+        // removing the temporary files and ending gnuplot.
         const StopOnSignals signals;
         complete = FlyCampaign(
             setup,
@@ -252,22 +269,22 @@ int Campaign(const CampaignSetup &setup, const Arguments &a) {
                 if (csv) csv->Row(r);
             },
             [&bar](long done) { bar.update(done); }, &StopOnSignals::Stopped);
-        bar.finish();
-        if (!complete) info.interruption = SignalName(StopOnSignals::Signal());
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-        std::cout << Summary(info, tally) << std::flush;
-        std::fprintf(stderr, "flown in %.2f s: %.1f runs/s with %d processes at a time\n", seconds,
-                     static_cast<double>(tally.Runs()) / seconds, setup.options.jobs);
-        failures.Finish();
-        int status = failures.Any() ? kExitFailed : kExitOk;
-        if (csv) status = std::max(status, OutputProblem(csv->Finish(info, tally.Runs())));
-        if (!a.plotPath.empty()) status = std::max(status, OutputProblem(DrawEnvelope(a.plotPath, info, tally)));
-        if (complete) return status;
-        std::cerr << "vtal-sim montecarlo: interrupted by " << info.interruption << " after " << tally.Runs()
-                  << " of " << setup.options.runs << " runs; what they gave is written, marked partial\n";
-        return kExitSignalBase + StopOnSignals::Signal();
     }
+    bar.finish();
+    if (!complete) info.interruption = SignalName(StopOnSignals::Signal());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    std::cout << Summary(info, tally) << std::flush;
+    std::fprintf(stderr, "flown in %.2f s: %.1f runs/s with %d processes at a time\n", seconds,
+                 static_cast<double>(tally.Runs()) / seconds, setup.options.jobs);
+    failures.Finish();
+    int status = failures.Any() ? kExitFailed : kExitOk;
+    if (csv) status = std::max(status, OutputProblem(csv->Finish(info, tally.Runs())));
+    if (!a.plotPath.empty()) status = std::max(status, OutputProblem(DrawEnvelope(a.plotPath, info, tally)));
+    if (complete) return status;
+    std::cerr << "vtal-sim montecarlo: interrupted by " << info.interruption << " after " << tally.Runs() << " of "
+              << setup.options.runs << " runs; what they gave is written, marked partial\n";
+    return kExitSignalBase + StopOnSignals::Signal();
 }
 
 }  // namespace
@@ -310,6 +327,7 @@ int RunMonteCarloCommand(int argc, char **argv) {
         a.campaign.dispersions = BuildDispersions(a);
         CheckArguments(a);
         setup = PrepareCampaign(a.campaign);
+        CheckOutputsApart(a, setup);
     } catch (const DispersionError &e) {
         std::cerr << "vtal-sim montecarlo: error: " << e.what() << "\n";
         return kExitBadInput;

@@ -4,7 +4,9 @@
 # bounded time, starting from the seed corpora kept in the repository:
 #   - the lander's own scenario lines (corpus/scenario, scenario.dict),
 #   - whole scenario files through the flight host's reader (corpus/scenario_file),
-#   - campaign dispersion files (corpus/dispersion).
+#   - campaign dispersion files (corpus/dispersion),
+#   - vtal-sim's flight command line, arguments separated by NUL bytes
+#     (corpus/command_line, command_line.dict).
 # Exits non-zero on any crash, failed check or sanitizer report; the failing
 # input is left in the build folder.
 #
@@ -19,7 +21,7 @@ jobs=${VTAL_BUILD_JOBS:-$(nproc)}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DVTAL_FUZZ=ON -DVTAL_BUILD_TESTS=OFF
 cmake --build "$build" -j "$jobs" \
-  --target vtal_scenario_fuzzer vtal_scenario_file_fuzzer vtal_dispersion_fuzzer
+  --target vtal_scenario_fuzzer vtal_scenario_file_fuzzer vtal_dispersion_fuzzer vtal_command_line_fuzzer
 
 # fuzz TARGET CORPUS [libFuzzer options...]
 fuzz() {
@@ -40,3 +42,4 @@ fuzz() {
 fuzz vtal_scenario_fuzzer fuzz/corpus/scenario -max_len=4096 -dict=fuzz/scenario.dict
 fuzz vtal_scenario_file_fuzzer fuzz/corpus/scenario_file -max_len=8192 -dict=fuzz/scenario.dict
 fuzz vtal_dispersion_fuzzer fuzz/corpus/dispersion -max_len=4096
+fuzz vtal_command_line_fuzzer fuzz/corpus/command_line -max_len=2048 -dict=fuzz/command_line.dict

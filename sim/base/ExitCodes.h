@@ -12,9 +12,9 @@ constexpr int kExitFailed = 1;
 // Bad input before anything flew: an argument, scenario, configuration or
 // installation that cannot be used. The message says which and why.
 constexpr int kExitBadInput = 2;
-// Stopped by a signal that was caught (SIGINT, SIGTERM) after writing what
-// it had: 128 plus the signal's number, as a shell reports a process the
-// signal killed (130 for SIGINT, 143 for SIGTERM).
+// Interrupted by a signal N (SIGINT, SIGTERM, SIGHUP, SIGPIPE) after removing
+// its temporary files: 128 + N, as a shell reports a program the signal
+// killed (130 for SIGINT, 143 for SIGTERM).
 constexpr int kExitSignalBase = 128;
 
 }  // namespace vtal::sim

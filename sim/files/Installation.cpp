@@ -1,5 +1,6 @@
 #include "sim/files/Installation.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "sim/base/InputError.h"
 #include "sim/base/SafeFiles.h"
+#include "sim/files/ModuleFile.h"
 
 namespace fs = std::filesystem;
 
@@ -64,6 +66,29 @@ std::string ModuleName(const std::string &value, const std::string &file, int li
     return value;
 }
 
+// Lower-case ASCII letters and digits of a text, nothing else.
+std::string Letters(const std::string &text) {
+    std::string out;
+    for (const char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80)
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Whether two texts are one edit apart: a letter inserted, dropped or
+// changed, or two neighbours swapped.
+bool OneEditApart(const std::string &a, const std::string &b) {
+    if (a == b) return false;
+    const std::string &shorter = a.size() <= b.size() ? a : b, &longer = a.size() <= b.size() ? b : a;
+    if (longer.size() - shorter.size() > 1) return false;
+    std::size_t i = 0;
+    while (i < shorter.size() && shorter[i] == longer[i]) ++i;
+    if (shorter.size() < longer.size()) return shorter.compare(i, std::string::npos, longer, i + 1, std::string::npos) == 0;
+    if (shorter.compare(i + 1, std::string::npos, longer, i + 1, std::string::npos) == 0) return true;  // changed
+    return i + 1 < shorter.size() && shorter[i] == longer[i + 1] && shorter[i + 1] == longer[i] &&
+           shorter.compare(i + 2, std::string::npos, longer, i + 2, std::string::npos) == 0;  // swapped
+}
+
 double ConfigNumber(const std::string &value, const std::string &file, int line, const std::string &key) {
     const NumberWord word = ReadNumberWord(value, true);
     const double v = word.value;
@@ -95,8 +120,10 @@ VesselClass Installation::FindClass(const std::string &className) const {
         return vc;
     }
     vc.configPath = path;
-    std::istringstream in(ReadInputFile(path));
-    std::string raw;
+    std::string text = ReadInputFile(path);
+    if (RemoveByteOrderMark(text)) vc.warnings.push_back(ByteOrderMarkWarning(path));
+    std::istringstream in(text);
+    std::string raw, almostModule;
     int number = 0;
     while (std::getline(in, raw)) {
         ++number;
@@ -105,6 +132,8 @@ VesselClass Installation::FindClass(const std::string &className) const {
         const auto eq = line.find('=');
         if (eq == std::string::npos) throw InputError(At(path, number, "expected 'Key = Value'"));
         const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+        if (almostModule.empty() && AlmostKey(key, "Module"))
+            almostModule = At(path, number, Quote(key) + " is not the key Module");
         if (strcasecmp(key.c_str(), "ClassName") == 0) vc.className = value;
         else if (strcasecmp(key.c_str(), "Module") == 0) vc.module = ModuleName(value, path, number);
         else if (strcasecmp(key.c_str(), "Size") == 0) vc.size = ConfigNumber(value, path, number, key);
@@ -112,7 +141,16 @@ VesselClass Installation::FindClass(const std::string &className) const {
         else if (strcasecmp(key.c_str(), "FuelMass") == 0) vc.fuelMass = ConfigNumber(value, path, number, key);
         // Other keys of the real host's configuration are not modelled.
     }
+    if (vc.module.empty() && !almostModule.empty())
+        vc.warnings.push_back(almostModule + ", and no line names a module: vessels of class " + Quote(className) +
+                              " fly as passive vessels of " + Plain(vc.emptyMass) + " kg");
     return vc;
+}
+
+bool AlmostKey(const std::string &written, const std::string &key) {
+    if (strcasecmp(written.c_str(), key.c_str()) == 0) return false;
+    const std::string letters = Letters(written), wanted = Letters(key);
+    return letters == wanted || OneEditApart(letters, wanted);
 }
 
 std::string Installation::ModulePath(const std::string &module) const {
@@ -126,6 +164,7 @@ std::string Installation::ModulePath(const std::string &module) const {
     const std::string path = FindNoCase(fs::path(root_) / "Modules", name + ".so");
     if (path.empty())
         throw InputError(At(root_, 0, "module " + Quote(module) + " not found (looked for Modules/" + name + ".so)"));
+    CheckModuleFile(path);
     return path;
 }
 

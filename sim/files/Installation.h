@@ -16,7 +16,16 @@ struct VesselClass {
     double size = 1.0;        // m
     double emptyMass = 1000.0; // kg
     double fuelMass = 0.0;     // kg, capacity of the one tank of a passive vessel
+    std::vector<std::string> warnings;  // what reading the configuration read past or suspects
 };
+
+// Whether a configuration key is almost `key` without being it: the same
+// once everything but ASCII letters and digits is dropped and case is
+// ignored ("Mod ule", a byte-order mark or a no-break space before it), or
+// one letter inserted, dropped, changed or two neighbours swapped from it
+// ("Modul", "Modules", "Mdoule"). Such a line beside no real Module line is
+// warned about, as the class then loads no module and flies passive.
+bool AlmostKey(const std::string &written, const std::string &key);
 
 // A class with no configuration file becomes a passive vessel of these values.
 constexpr double kDefaultPassiveSize = 1.0;
@@ -32,7 +41,9 @@ public:
     // The class's configuration; unknown classes get the passive defaults.
     // A malformed configuration file throws InputError.
     VesselClass FindClass(const std::string &className) const;
-    // The library file of a module named in a configuration; throws if missing.
+    // The library file of a module named in a configuration; throws
+    // InputError if it is missing or no library that can be loaded
+    // (CheckModuleFile).
     std::string ModulePath(const std::string &module) const;
     // A scenario argument: a file as given, else under Scenarios/ (".scn" optional).
     std::string ScenarioPath(const std::string &argument) const;

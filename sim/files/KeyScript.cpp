@@ -60,6 +60,7 @@ KeyEvent ParseItem(const std::string &item) {
     const std::string when = Trim(item.substr(0, colon));
     std::string key = Trim(item.substr(colon + 1));
     KeyEvent e;
+    e.item = item;
     const auto dash = RangeDash(when);
     if (dash == std::string::npos) {
         e.start = e.end = ParseTime(when, bad);

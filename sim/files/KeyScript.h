@@ -16,6 +16,7 @@ struct KeyEvent {
     bool shift = false;
     bool ctrl = false;
     bool hold = false;
+    std::string item;    // the script's item, as written ("75:K"), for messages
 };
 
 // Scan code of a key name, or -1.

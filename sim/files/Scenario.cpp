@@ -11,6 +11,8 @@
 namespace vtal::sim {
 namespace {
 
+constexpr double kJulianDayOfMjdZero = 2400000.5;
+
 bool Is(const std::string &line, const char *word) { return strcasecmp(line.c_str(), word) == 0; }
 
 std::string FirstWord(const std::string &line) { return line.substr(0, line.find_first_of(" \t")); }
@@ -123,10 +125,17 @@ private:
         if (Is(kind, "MJD")) {
             scn_.mjd = date;
         } else if (Is(kind, "JD")) {
-            scn_.mjd = date - 2400000.5;
+            scn_.mjd = date - kJulianDayOfMjdZero;
         } else {
             WarnOnce(scn_.warnings, At(path_, l.number, "Date " + Quote(kind) + " is not modelled; the default date is used"));
+            return;
         }
+        if (!(scn_.mjd >= kEarliestMjd && scn_.mjd <= kLatestMjd))
+            throw InputError(At(path_, l.number, "Date: " + Quote(kind + " " + value) + " is MJD " + Plain(scn_.mjd) +
+                                                     ", outside the dates flown, MJD " + Plain(kEarliestMjd) +
+                                                     " (1858 Nov 17) to MJD " + Plain(kLatestMjd) +
+                                                     " (the year 4596): beyond them the time and the body's rotation "
+                                                     "angle at that date cannot be held to a millisecond"));
     }
 
     void ReadFocus(int number) {
@@ -286,7 +295,13 @@ void WarnOnce(std::vector<std::string> &warnings, const std::string &message) {
 }
 
 Scenario ParseScenarioText(const std::string &text, const std::string &path) {
-    return Reader(text, path).Read();
+    // A mark written by an editor would hide the first line (BEGIN_DESC,
+    // BEGIN_SHIPS) from the reader.
+    std::string body = text;
+    if (!RemoveByteOrderMark(body)) return Reader(body, path).Read();
+    Scenario scenario = Reader(body, path).Read();
+    scenario.warnings.insert(scenario.warnings.begin(), ByteOrderMarkWarning(path));
+    return scenario;
 }
 
 Scenario ReadScenarioFile(const std::string &path) { return ParseScenarioText(ReadInputFile(path), path); }

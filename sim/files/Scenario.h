@@ -15,6 +15,16 @@ namespace vtal::sim {
 // Date of a scenario without a Date line: 2000 Jan 1 12:00 (MJD 51544.5).
 constexpr double kDefaultMjd = 51544.5;
 
+// The dates flown, from 1858 Nov 17 (MJD 0) to the year 4596 (MJD 10^6).
+// The host turns a date into seconds since MJD 51544.5, the epoch of the
+// bodies' rotation, and the rotation angle from those seconds: inside this
+// range the seconds are held to 15 microseconds or better and the angle of
+// the fastest-turning body (Mars) to 1e-9 rad, 3 mm on its surface; far
+// beyond it a frame's step vanishes in the date's rounding and the surface
+// jumps under a landed vessel. A Date line outside the range is refused.
+constexpr double kEarliestMjd = 0.0;
+constexpr double kLatestMjd = 1e6;
+
 // States a vessel may start in. Closer to the body's centre its direction
 // from the centre means nothing; farther away, or faster, the squares and
 // quotients of the physics leave the range of ordinary numbers. The body

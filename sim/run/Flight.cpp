@@ -31,7 +31,9 @@ constexpr const char *kCrashNoticeText = "Crash";
 // A vessel tilted no more than this from the local vertical stands upright.
 constexpr double kMostUprightTilt = 45.0;   // deg
 
-void CheckOptions(const RunOptions &o) {
+}  // namespace
+
+void CheckRunOptions(const RunOptions &o) {
     CheckFrameLength(o.dt);
     if (!(o.until < 0.0) && !std::isfinite(o.until)) throw InputError("--until must be a finite number of seconds");
     if (!std::isfinite(o.every) || o.every < 0.0) throw InputError("--every must be a number of seconds, 0 or more");
@@ -44,6 +46,23 @@ void CheckOptions(const RunOptions &o) {
     CheckOutputPath(o.viewPath, "--view");
     if (!o.plotPath.empty() && !ProgramAvailable("gnuplot"))
         throw InputError("--plot needs gnuplot (Debian package gnuplot-nox), which is not installed");
+}
+
+std::vector<NamedFile> OutputsOf(const RunOptions &o) {
+    return {{"--save", o.savePath},  {"--telemetry", o.telemetryPath}, {"--report", o.reportPath},
+            {"--plot", o.plotPath},  {"--hud", o.hudPath},             {"--view", o.viewPath}};
+}
+
+namespace {
+
+// A run may not fly past the last date a scenario may hold, or what it
+// saves could not be read back.
+void CheckEndDate(const Scenario &scenario, double seconds) {
+    const double endMjd = scenario.mjd + seconds / kSecondsPerDay;
+    if (endMjd > kLatestMjd)
+        throw InputError(At(scenario.path, 0, "a run from MJD " + Plain(scenario.mjd) + " for " + Plain(seconds) +
+                                                  " s would end at MJD " + Exact(endMjd) + ", past the last date flown (MJD " +
+                                                  Plain(kLatestMjd) + "); start earlier or stop sooner (--until)"));
 }
 
 // Why the physics has lost a vessel (a state that is not a number, or
@@ -192,7 +211,7 @@ void CheckFrameLength(double dt) {
 Flight::Flight(const RunOptions &o) : options_(o) {
     std::ostream &out = o.out ? *o.out : std::cout;
     std::ostream &err = o.err ? *o.err : std::cerr;
-    CheckOptions(o);
+    CheckRunOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
     path_ = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
     viewTemplate_ = ViewerTemplatePath(installation.Root());
@@ -201,6 +220,7 @@ Flight::Flight(const RunOptions &o) : options_(o) {
                                       : std::string("--view: this vtal-sim was built without the replay viewer "
                                                     "(-DVTAL_VIEWER=OFF)"));
     const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path_) : ParseScenarioText(o.scenarioText, path_);
+    CheckOutputsApart(OutputsOf(o), InputsOfRun(scenario, path_, installation, o.viewPath.empty() ? "" : viewTemplate_, "--save"));
 
     WorldOptions wo;
     wo.dt = o.dt;
@@ -216,32 +236,33 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     if (o.onStart) o.onStart(world);
     if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
 
-    // Telemetry goes to a temporary file when only the plot asks for it.
-    std::string telemetryPath = o.telemetryPath;
-    if (telemetryPath.empty() && !o.plotPath.empty()) {
-        char name[] = "/tmp/vtal-sim-telemetry-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd < 0) throw WriteError("cannot create a temporary telemetry file in /tmp");
-        close(fd);
-        telemetryPath = temporaryTelemetry_ = name;
+    if (!o.telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(o.telemetryPath, world);
+    // The plot reads its rows back from a file: --telemetry's until it is
+    // committed, else a temporary file of its own.
+    if (!o.plotPath.empty() && (!telemetry_ || IsWrittenInPlace(o.telemetryPath))) {
+        plotRowsFile_ = std::make_unique<TemporaryFile>("vtal-sim-telemetry");
+        plotRows_ = std::make_unique<TelemetryWriter>(plotRowsFile_->Path(), world);
     }
-    if (!telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(telemetryPath, world);
 
     progress_ = std::make_unique<Progress>(err, o.progress && !o.quiet && isatty(STDERR_FILENO));
     sound_ = std::make_unique<SoundState>();
     lastFrame_ = FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt);
+    CheckEndDate(scenario, static_cast<double>(lastFrame_) * o.dt);
     // An interval shorter than a frame is a row every frame.
     every_ = o.every < o.dt ? 0.0 : o.every;
     if (const auto lost = FirstLostVessel(world); lost.second)
         throw std::runtime_error("vessel '" + lost.first->name + "' cannot be flown: " + lost.second);
-    if (telemetry_) {
-        telemetry_->Row(world);
+    if (telemetry_ || plotRows_) {
+        WriteRows();
         nextRow_ = every_;
     }
 }
 
-Flight::~Flight() {
-    if (!temporaryTelemetry_.empty()) std::remove(temporaryTelemetry_.c_str());
+Flight::~Flight() = default;
+
+void Flight::WriteRows() {
+    for (TelemetryWriter *rows : {telemetry_.get(), plotRows_.get()})
+        if (rows) rows->Row(*world_);
 }
 
 bool Flight::Continues() const { return !lost_ && !rested_ && world_->Frame() < lastFrame_; }
@@ -262,8 +283,8 @@ void Flight::Step() {
     NoteTanksRunDry(world);
     if (options_.onFrame) options_.onFrame(world);
     if (view_) view_->Frame(world);
-    if (telemetry_ && world.SimTime() + kTimeTolerance >= nextRow_) {
-        telemetry_->Row(world);
+    if ((telemetry_ || plotRows_) && world.SimTime() + kTimeTolerance >= nextRow_) {
+        WriteRows();
         if (every_ > 0.0) nextRow_ = (std::floor((world.SimTime() + kTimeTolerance) / every_) + 1.0) * every_;
     }
     progress_->Update(world);
@@ -304,6 +325,8 @@ RunResult Flight::Finish() {
     }
     for (const auto &a : world.AllAnnotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
+    const std::string unpressed = UnpressedKeysWarning(world.UnpressedKeys(), result.endTime);
+    if (!unpressed.empty()) world.WarnOnce(unpressed);
     result.warnings = world.Warnings();
     const std::string viewRecord = view_ ? view_->Finish(world) : std::string();
     world.PaintHud();
@@ -312,6 +335,7 @@ RunResult Flight::Finish() {
     // Every output is finished and checked in a temporary file before any
     // of them replaces a file that is there.
     if (telemetry_) telemetry_->Close();
+    if (plotRows_) plotRows_->Close();
     std::unique_ptr<AtomicFile> save, report, hud, plot;
     if (!o.savePath.empty()) {
         const std::string text = world.SaveScenario();
@@ -324,10 +348,11 @@ RunResult Flight::Finish() {
     if (view_) page = Staged(o.viewPath, ComposeViewPage(viewTemplate_, viewRecord));
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
-        const std::string problem = DrawPlot(telemetry_->WorkingPath(), telemetry_->Columns(), *plot);
+        const TelemetryWriter &rows = plotRows_ ? *plotRows_ : *telemetry_;
+        const std::string problem = DrawPlot(rows.WorkingPath(), rows.Columns(), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
-    if (telemetry_ && !o.telemetryPath.empty()) telemetry_->Commit();
+    if (telemetry_) telemetry_->Commit();
     for (AtomicFile *file : {save.get(), report.get(), hud.get(), plot.get(), page.get()})
         if (file) file->Commit();
     if (!o.quiet) PrintHumanReport(out, result, world);
@@ -370,6 +395,33 @@ const char *Ending(const VesselSummary &v) {
 
 const char *Posture(const VesselSummary &v) {
     return v.tiltDeg <= kMostUprightTilt ? "upright" : v.tiltDeg >= 180.0 - kMostUprightTilt ? "upside down" : "on its side";
+}
+
+std::vector<NamedFile> InputsOfRun(const Scenario &scenario, const std::string &scenarioPath,
+                                   const Installation &installation, const std::string &viewTemplate,
+                                   const std::string &saveOption) {
+    std::vector<NamedFile> inputs{{"the scenario being flown", scenarioPath, saveOption}};
+    for (const VesselBlock &block : scenario.vessels) {
+        const VesselClass vc = installation.FindClass(block.className);
+        if (!vc.configPath.empty())
+            inputs.push_back({"the configuration of vessel class " + Quote(block.className), vc.configPath});
+        if (!vc.module.empty())
+            inputs.push_back({"the module library " + Quote(vc.module), installation.ModulePath(vc.module)});
+    }
+    if (!viewTemplate.empty()) inputs.push_back({"the replay page's template", viewTemplate});
+    inputs.push_back({"this program", "/proc/self/exe"});
+    return inputs;
+}
+
+std::string UnpressedKeysWarning(const std::vector<KeyEvent> &keys, double endTime) {
+    if (keys.empty()) return "";
+    constexpr std::size_t kMostNamed = 10;  // a message stays readable whatever the script
+    std::string names;
+    for (std::size_t i = 0; i < std::min(keys.size(), kMostNamed); ++i) names += (i ? ", " : "") + Quote(keys[i].item);
+    if (keys.size() > kMostNamed) names += " and " + std::to_string(keys.size() - kMostNamed) + " more";
+    const std::string count = keys.size() == 1 ? "its scripted key " : std::to_string(keys.size()) + " of its scripted keys ";
+    return "--keys: the run ended at t = " + Plain(endTime) + " s before " + count + names +
+           " went down; they were not pressed (a longer --until flies to them)";
 }
 
 long FrameCount(double until, double dt) {

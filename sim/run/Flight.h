@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/run/LandingOutcome.h"
+#include "sim/base/SafeFiles.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/world/World.h"
 
@@ -85,6 +86,27 @@ struct RunResult {
 // and at most kMaxDt.
 void CheckFrameLength(double dt);
 
+// Checks what can be checked of the options before anything is read: the
+// frame step, the stop and the telemetry interval, the frame count, each
+// output's folder, and gnuplot for --plot. Throws InputError.
+void CheckRunOptions(const RunOptions &options);
+
+// The outputs the options ask for, each named by its option (empty paths
+// for those not asked for).
+std::vector<NamedFile> OutputsOf(const RunOptions &options);
+
+// The files a run reads: the scenario (which only `saveOption`, if not
+// empty, may replace), each vessel class's configuration and module
+// library, the replay page's template (if not empty) and this program.
+// Throws InputError for a configuration or module that cannot be used.
+std::vector<NamedFile> InputsOfRun(const Scenario &scenario, const std::string &scenarioPath,
+                                   const Installation &installation, const std::string &viewTemplate,
+                                   const std::string &saveOption);
+
+// The scripted keys a run ended before pressing, as one warning naming
+// them; empty if every key went down.
+std::string UnpressedKeysWarning(const std::vector<KeyEvent> &keys, double endTime);
+
 class TelemetryWriter;
 class ViewRecorder;
 
@@ -123,7 +145,11 @@ private:
     std::unique_ptr<World> world_;
     std::unique_ptr<ViewRecorder> view_;
     std::unique_ptr<TelemetryWriter> telemetry_;
-    std::string temporaryTelemetry_;
+    // Rows for the plot when --telemetry does not keep them in a file it can
+    // read back: without --telemetry, or with one written in place (a pipe).
+    std::unique_ptr<TemporaryFile> plotRowsFile_;
+    std::unique_ptr<TelemetryWriter> plotRows_;
+    void WriteRows();
     struct Progress;
     std::unique_ptr<Progress> progress_;
     struct SoundState;

@@ -3,8 +3,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <ostream>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +14,6 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/run/LandingOutcome.h"
 #include "sim/base/InputError.h"
-
-extern char **environ;
 
 namespace vtal::sim {
 namespace {
@@ -364,33 +362,40 @@ std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::st
 }
 
 std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png) {
+    // gnuplot writes a file itself: the picture's working file, or for a
+    // target written in place (a pipe, a terminal) a temporary picture whose
+    // bytes are copied into it once whole.
+    std::unique_ptr<TemporaryFile> picture, scriptFile;
+    std::string output = png.WorkingPath();
     try {
-        png.Close();  // gnuplot writes the working file itself
+        if (png.InPlace()) {
+            picture = std::make_unique<TemporaryFile>("vtal-plot-picture");
+            output = picture->Path();
+        } else {
+            png.Close();
+        }
+        scriptFile = std::make_unique<TemporaryFile>("vtal-plot");
     } catch (const WriteError &e) {
         return e.what();
     }
-    const std::string script = terminal + "set output " + GnuplotQuoted(png.WorkingPath()) + "\n" + commands;
-    char scriptPath[] = "/tmp/vtal-plot-XXXXXX";
-    const int fd = mkstemp(scriptPath);
-    if (fd < 0) return "cannot create a temporary file for the plot script";
-    const bool written = write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    const bool closed = close(fd) == 0;
-    if (!written || !closed) {
-        unlink(scriptPath);
-        return "cannot write the plot script (is /tmp full?)";
-    }
-    pid_t pid = 0;
-    char program[] = "gnuplot";
-    char *argv[] = {program, scriptPath, nullptr};
-    int status = 0;
-    const int rc = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
-    if (rc == 0) waitpid(pid, &status, 0);
-    unlink(scriptPath);
-    if (rc != 0) return "gnuplot could not be started (is it installed?)";
+    const std::string script = terminal + "set output " + GnuplotQuoted(output) + "\n" + commands;
+    const int fd = open(scriptFile->Path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const bool written = fd >= 0 && write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
+    const bool closed = fd >= 0 && close(fd) == 0;
+    if (!written || !closed) return "cannot write the plot script (is " + TemporaryFolder() + " full?)";
+    const int status = RunHelperProgram({"gnuplot", scriptFile->Path()});
+    if (status < 0) return "gnuplot could not be started (is it installed?)";
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + png.Target();
     // gnuplot does not always report a picture it could not finish writing.
-    if (png.WorkingPath() != png.Target() && !IsCompletePng(png.WorkingPath()))
+    if (!IsCompletePng(output))
         return "gnuplot could not write the whole picture " + png.Target() + " (disk full or file size limit?)";
+    if (picture) {
+        try {
+            png.Write(ReadInputFile(output));
+        } catch (const std::exception &e) {
+            return e.what();
+        }
+    }
     return "";
 }
 

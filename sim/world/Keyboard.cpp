@@ -159,7 +159,7 @@ void Keyboard::HostDirectKeys(Vessel &v, double dt) const {
         if (IsDown(keyState_, k.code)) AddOverride(v, k.group, ctrl ? kFineAttitudeKeyOverride : kAttitudeKeyOverride);
 }
 
-ScriptedKeys::ScriptedKeys(const std::vector<KeyEvent> &events, double dt) {
+ScriptedKeys::ScriptedKeys(const std::vector<KeyEvent> &events, double dt) : events_(events) {
     for (const KeyEvent &e : events) {
         transitions_.push_back({e.start, {e.scanCode, true, e.shift, e.ctrl}});
         transitions_.push_back({e.hold ? e.end : e.start + dt, {e.scanCode, false, e.shift, e.ctrl}});
@@ -170,7 +170,15 @@ ScriptedKeys::ScriptedKeys(const std::vector<KeyEvent> &events, double dt) {
 
 void ScriptedKeys::Feed(double time, Keyboard &keyboard) {
     const double t = time + kKeyTimeTolerance;
+    fedUntil_ = t;
     while (next_ < transitions_.size() && transitions_[next_].time <= t) keyboard.Push(transitions_[next_++].key);
+}
+
+std::vector<KeyEvent> ScriptedKeys::NotPressed() const {
+    std::vector<KeyEvent> out;
+    for (const KeyEvent &e : events_)
+        if (e.start > fedUntil_) out.push_back(e);
+    return out;
 }
 
 }  // namespace vtal::sim

@@ -65,14 +65,18 @@ public:
     bool Empty() const { return transitions_.empty(); }
     // Queues every event due by `time` (s).
     void Feed(double time, Keyboard &keyboard);
+    // The events whose key never went down: due after the last Feed.
+    std::vector<KeyEvent> NotPressed() const;
 
 private:
     struct Timed {
         double time;
         KeyTransition key;
     };
+    std::vector<KeyEvent> events_;
     std::vector<Timed> transitions_;
     std::size_t next_ = 0;
+    double fedUntil_ = -1.0;  // s; negative: never fed
 };
 
 }  // namespace vtal::sim

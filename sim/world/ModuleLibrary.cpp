@@ -3,10 +3,12 @@
 #include <dlfcn.h>
 
 #include "sim/base/InputError.h"
+#include "sim/files/ModuleFile.h"
 
 namespace vtal::sim {
 
 ModuleLibrary::ModuleLibrary(const std::string &path) : path_(path) {
+    CheckModuleFile(path);  // never block on, nor be killed by, a file that is no library
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char *why = dlerror();

@@ -96,6 +96,8 @@ public:
     // The host's keyboard; events pushed here reach the focus vessel's module
     // in the next frame's key phase.
     Keyboard &Keys() { return keyboard_; }
+    // The scripted keys that have not gone down yet (due after the time reached).
+    std::vector<KeyEvent> UnpressedKeys() const { return script_.NotPressed(); }
 
     // Paints the focus vessel's head-up display onto the canvas.
     void PaintHud();

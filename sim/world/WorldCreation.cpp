@@ -88,6 +88,7 @@ void World::DeriveStartState() {
 void World::LoadModules(const Installation &installation) {
     for (const VesselBlock &block : scenario_.vessels) {
         VesselClass vc = installation.FindClass(block.className);
+        for (const std::string &w : vc.warnings) WarnOnce(w);
         if (!vc.known)
             WarnOnce("vessel class '" + block.className + "' has no configuration file; it flies as a passive vessel of " +
                      std::to_string(kDefaultPassiveSize) + " m and " + std::to_string(kDefaultPassiveEmptyMass) + " kg");

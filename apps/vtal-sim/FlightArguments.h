@@ -1,0 +1,26 @@
+// The flight command line of vtal-sim read into run options, without flying:
+// the options, their numbers read with their ranges, the key script and the
+// checks made before anything is flown that need no file.
+#pragma once
+
+#include <string>
+
+#include "sim/base/ExitCodes.h"
+#include "sim/run/Flight.h"
+
+namespace vtal::app {
+
+struct FlightArguments {
+    bool fly = false;          // false: exit with `exitStatus` after printing `help` or `error`
+    int exitStatus = sim::kExitOk;
+    sim::RunOptions options;
+    std::string help;          // the help text, when asked for
+    std::string error;         // what is wrong with the arguments
+    bool usageHint = false;    // the error is CLI11's: point at --help
+};
+
+// Reads `vtal-sim [options] [scenario]` (argv[0] is the program). Never
+// throws for bad arguments: they come back as an error with status 2.
+FlightArguments ParseFlightArguments(int argc, const char *const *argv);
+
+}  // namespace vtal::app
