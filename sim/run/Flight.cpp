@@ -12,6 +12,7 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
+#include "sim/run/Plot.h"
 #include "sim/base/SafeFiles.h"
 #include "sim/files/Scenario.h"
 #include "sim/view/ViewPage.h"
@@ -291,7 +292,8 @@ RunResult Flight::Finish() {
     if (view_) page = Staged(o.viewPath, ComposeViewPage(viewTemplate_, viewRecord));
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
-        const std::string problem = DrawPlot(telemetry_->WorkingPath(), telemetry_->Columns(), *plot);
+        const std::string problem =
+            DrawPlot(telemetry_->WorkingPath(), telemetry_->Columns(), PlotLabelsOf(result, world, path_), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
     if (telemetry_ && !o.telemetryPath.empty()) telemetry_->Commit();

@@ -4,9 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -14,8 +11,6 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/run/SoftLanding.h"
 #include "sim/base/InputError.h"
-
-extern char **environ;
 
 namespace vtal::sim {
 namespace {
@@ -296,98 +291,27 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
             std::snprintf(line, sizeof line, "  annotation \"%s\" shown from t = %.2f s\n", a.text.c_str(), a.createdAt);
         out << line;
     }
-    if (!result.vessels.empty()) {
-        const VesselSummary &f = result.vessels.front();
-        bool crashNotice = false;
-        for (const AnnotationSummary &a : result.annotations) crashNotice |= a.text.find("Crash") != std::string::npos;
-        const char *verdict = !f.touchdown.happened ? "still flying"
-                              : crashNotice          ? "landed with a crash notice"
-                              : IsSoftTouchdown(-f.touchdown.verticalSpeed, f.touchdown.horizontalSpeed,
-                                                f.touchdown.pitchDeg, f.touchdown.bankDeg)
-                                  ? "soft landing"
-                                  : "hard landing";
-        out << "  outcome (" << f.name << "): " << verdict << "\n";
-    }
+    if (const std::string outcome = OutcomeText(result); !outcome.empty()) out << "  " << outcome << "\n";
 }
 
-bool ProgramAvailable(const std::string &name) {
-    const char *path = std::getenv("PATH");
-    if (!path) return false;
-    std::string dirs = path;
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
+double CrashNoticeTime(const RunResult &result) {
+    double first = -1.0;
+    for (const AnnotationSummary &a : result.annotations)
+        if (a.text.find("Crash") != std::string::npos && (first < 0.0 || a.createdAt < first)) first = a.createdAt;
+    return first;
 }
 
-std::string GnuplotQuoted(const std::string &text) {
-    std::string out = "'";
-    for (char c : text) out += (c == '\'') ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns, AtomicFile &png) {
-    const auto column = [&](const std::string &name) {
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            if (columns[i] == name) return static_cast<int>(i) + 1;
-        return 0;
-    };
-    std::string script = "set datafile separator ','\nset key outside right\nset grid\nset xlabel 'time (s)'\n"
-                         "set multiplot layout 4,1\n";
-    const std::string data = GnuplotQuoted(telemetryPath);
-    script += "set ylabel 'altitude (m)'\nplot " + data + " every ::1 using 1:" + std::to_string(column("altitude")) +
-              " with lines title 'altitude'\n";
-    script += "set ylabel 'speed (m/s)'\nplot " + data + " every ::1 using 1:" +
-              std::to_string(column("vertical_speed")) + " with lines title 'vertical', " + data + " every ::1 using 1:" +
-              std::to_string(column("horizontal_speed")) + " with lines title 'horizontal'\n";
-    std::string levels;
-    for (const std::string &c : columns)
-        if (c.rfind("engine", 0) == 0 || c == "yaw_left" || c == "yaw_right")
-            levels += (levels.empty() ? "" : ", ") + data + " every ::1 using 1:" + std::to_string(column(c)) +
-                      " with lines title '" + c + "'";
-    script += "set ylabel 'level'\nset yrange [-0.05:1.05]\n";
-    script += levels.empty() ? "plot 0 title 'no engines'\n" : "plot " + levels + "\n";
-    script += "set yrange [*:*]\nset ylabel 'attitude (deg)'\nplot " + data + " every ::1 using 1:" +
-              std::to_string(column("pitch_deg")) + " with lines title 'pitch', " + data + " every ::1 using 1:" +
-              std::to_string(column("bank_deg")) + " with lines title 'bank'\nunset multiplot\n";
-
-    return RunGnuplot("set terminal pngcairo noenhanced size 1200,1400 font ',10'\n", script, png);
-}
-
-std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png) {
-    try {
-        png.Close();  // gnuplot writes the working file itself
-    } catch (const WriteError &e) {
-        return e.what();
-    }
-    const std::string script = terminal + "set output " + GnuplotQuoted(png.WorkingPath()) + "\n" + commands;
-    char scriptPath[] = "/tmp/vtal-plot-XXXXXX";
-    const int fd = mkstemp(scriptPath);
-    if (fd < 0) return "cannot create a temporary file for the plot script";
-    const bool written = write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    const bool closed = close(fd) == 0;
-    if (!written || !closed) {
-        unlink(scriptPath);
-        return "cannot write the plot script (is /tmp full?)";
-    }
-    pid_t pid = 0;
-    char program[] = "gnuplot";
-    char *argv[] = {program, scriptPath, nullptr};
-    int status = 0;
-    const int rc = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
-    if (rc == 0) waitpid(pid, &status, 0);
-    unlink(scriptPath);
-    if (rc != 0) return "gnuplot could not be started (is it installed?)";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + png.Target();
-    // gnuplot does not always report a picture it could not finish writing.
-    if (png.WorkingPath() != png.Target() && !IsCompletePng(png.WorkingPath()))
-        return "gnuplot could not write the whole picture " + png.Target() + " (disk full or file size limit?)";
-    return "";
+std::string OutcomeText(const RunResult &result) {
+    if (result.vessels.empty()) return "";
+    const VesselSummary &f = result.vessels.front();
+    const bool crashNotice = CrashNoticeTime(result) >= 0.0;
+    const char *verdict = !f.touchdown.happened ? "still flying"
+                          : crashNotice          ? "landed with a crash notice"
+                          : IsSoftTouchdown(-f.touchdown.verticalSpeed, f.touchdown.horizontalSpeed,
+                                            f.touchdown.pitchDeg, f.touchdown.bankDeg)
+                              ? "soft landing"
+                              : "hard landing";
+    return "outcome (" + f.name + "): " + verdict;
 }
 
 }  // namespace vtal::sim
