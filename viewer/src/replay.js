@@ -1,7 +1,7 @@
 // The replay of a recorded run: the record's states at a time the person
 // moves with play, speeds, the slider and the touchdown button.
 import { Record } from './record.js';
-import { createScene, NO_WEBGL_NOTICE } from './scene.js';
+import { createScene } from './scene.js';
 import { el, fixed, setText, showInstruments, showHud, showAnnotations, showNoViewNotice } from './panel.js';
 
 const SPEEDS = [1, 10, 100];
@@ -11,8 +11,8 @@ export function startReplay(data) {
   performance.mark('vtal:record');
 
   const canvas = el('view');
-  const view = createScene(canvas);
-  if (!view) showNoViewNotice(NO_WEBGL_NOTICE);
+  const { view, notice } = createScene(canvas);
+  if (!view) showNoViewNotice(notice);
   const states = record.vessels.map((v, i) => {
     if (view) view.addVessel(v.info, v.pos);
     return record.newState(i);

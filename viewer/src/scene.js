@@ -6,7 +6,25 @@ import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 import { thinnedPath } from './polyline.js';
 
-export const NO_WEBGL_NOTICE = 'The 3-D view needs WebGL, which this browser does not provide.';
+// What the page says where the view would be: why it is missing, what still
+// works, and what a person can try to get it.
+const NO_VIEW_WORKS = 'The instruments, the head-up legend and the controls below work without it.';
+const NO_VIEW_TRIES = [
+  "Turn on hardware (graphics) acceleration in the browser's settings (Chrome and Edge: Settings, System; "
+    + 'Firefox: Settings, General, Performance), then restart the browser.',
+  'Check that WebGL is not turned off (Firefox: webgl.disabled in about:config; Chrome: chrome://gpu shows its state).',
+  'Update the graphics driver, or open this page in another browser (a recent Chrome, Edge, Firefox or Safari).',
+];
+export const NO_WEBGL_NOTICE = {
+  why: 'The 3-D view needs WebGL, which this browser does not provide.',
+  works: NO_VIEW_WORKS,
+  tries: NO_VIEW_TRIES,
+};
+const rendererFailedNotice = (error) => ({
+  why: `The 3-D view could not start WebGL in this browser${error && error.message ? ` (${error.message})` : ''}.`,
+  works: NO_VIEW_WORKS,
+  tries: NO_VIEW_TRIES,
+});
 
 const DUST_ALTITUDE = 5; // m: the dust shows below this height
 const DUST_PARTICLES = 48; // per stream
@@ -38,16 +56,17 @@ export function webglAvailable() {
   }
 }
 
-// The view on `canvas`, or null without WebGL.
+// The view on `canvas` ({ view }), or without WebGL the notice to show
+// where it would be ({ view: null, notice }).
 export function createScene(canvas) {
-  if (!webglAvailable()) return null;
+  if (!webglAvailable()) return { view: null, notice: NO_WEBGL_NOTICE };
   let renderer;
   try {
     renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
-  } catch {
-    return null;
+  } catch (error) {
+    return { view: null, notice: rendererFailedNotice(error) };
   }
-  return new Scene(renderer, canvas);
+  return { view: new Scene(renderer, canvas), notice: null };
 }
 
 function partMesh(part, material) {
