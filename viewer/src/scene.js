@@ -31,6 +31,8 @@ const DUST_PARTICLES = 48; // per stream
 const DUST_LIFETIME = 1.0; // s
 const DUST_SPEED = 6.0; // m/s outwards along the ground
 const CHASE_DISTANCE = 2.5; // model radii from the vessel
+const CAMERA_CLEARANCE = 0.3; // m: every camera stays at least this far above the ground
+const BURIED_PULL_BACK = 4; // m of chase distance per m a vessel lies below the ground
 const OBSERVER = new THREE.Vector3(18, 1.8, 14); // m from the landing point
 const GROUND_SIZE = 20000; // m
 const PLUME_MIN_LEVEL = 1e-3;
@@ -168,6 +170,7 @@ class Scene {
     this.identity = new THREE.Matrix4();
     this.scratch = new THREE.Vector3();
     this.lastTarget = new THREE.Vector3();
+    this.aim = new THREE.Vector3();
     this.forward = new THREE.Vector3();
     this.right = new THREE.Vector3();
     this.corner = new THREE.Vector3();
@@ -383,19 +386,29 @@ class Scene {
     for (const v of this.visuals) v.trajectory.visible = shown;
   }
 
+  // Where the cameras look for a vessel: the vessel, or where it went into
+  // the ground after a crash, so that no camera follows it below the surface.
+  aimAt(vis) {
+    this.aim.copy(vis.root.position);
+    this.aim.y = Math.max(this.aim.y, 0);
+    return this.aim;
+  }
+
   // The camera on vessel `selected`, whose state is s.
   placeCamera(selected, s) {
     const { camera, controls } = this;
     const vis = this.visuals[selected];
-    const target = vis.root.position;
+    const target = this.aimAt(vis);
     if (this.cameraMode === 'chase') {
       // Behind the vessel's heading, above and a little to its side.
       const h = (s.heading * Math.PI) / 180;
       this.forward.set(Math.sin(h), 0, -Math.cos(h));
       this.right.set(Math.cos(h), 0, Math.sin(h));
-      const d = CHASE_DISTANCE * vis.radius;
+      // Farther back the deeper a crashed vessel lies, to show where it went in.
+      const buried = Math.max(0, -vis.root.position.y);
+      const d = CHASE_DISTANCE * vis.radius + BURIED_PULL_BACK * buried;
       camera.position.copy(target).addScaledVector(this.forward, -0.75 * d).addScaledVector(this.right, 0.55 * d);
-      camera.position.y = Math.max(target.y + 0.45 * d, 0.3);
+      camera.position.y = Math.max(target.y + 0.45 * d, CAMERA_CLEARANCE);
       camera.lookAt(target);
     } else if (this.cameraMode === 'ground') {
       camera.position.copy(OBSERVER);
@@ -405,13 +418,17 @@ class Scene {
       camera.position.add(this.scratch.copy(target).sub(this.lastTarget));
       controls.target.copy(target);
       controls.update();
+      if (camera.position.y < CAMERA_CLEARANCE) {
+        camera.position.y = CAMERA_CLEARANCE;
+        camera.lookAt(target);
+      }
     }
     this.lastTarget.copy(target);
   }
 
   setCameraMode(mode, selected) {
     if (mode === 'orbit' && this.cameraMode !== 'orbit') {
-      this.controls.target.copy(this.visuals[selected].root.position);
+      this.controls.target.copy(this.aimAt(this.visuals[selected]));
       this.lastTarget.copy(this.controls.target);
     }
     this.cameraMode = mode;
