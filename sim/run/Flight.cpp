@@ -269,7 +269,10 @@ RunResult Flight::Finish() {
     result.endTime = lost_ ? sound_->Time() : world.SimTime();
     result.frames = lost_ ? sound_->Frames() : world.Frame();
     result.scenarioPath = path_;
-    for (const auto &v : world.Vessels()) result.vessels.push_back(Summarise(world, *v));
+    for (const auto &v : world.Vessels()) {
+        if (v.get() == world.Focus()) result.focus = result.vessels.size();
+        result.vessels.push_back(Summarise(world, *v));
+    }
     for (const auto &a : world.AllAnnotations())
         result.annotations.push_back({a->text, a->createdAt, a->deleted, a->deletedAt});
     result.warnings = world.Warnings();

@@ -73,6 +73,7 @@ struct RunResult {
     long frames = 0;
     std::string scenarioPath;
     std::vector<VesselSummary> vessels;
+    std::size_t focus = 0;  // the focus vessel's index in `vessels`
     std::vector<AnnotationSummary> annotations;
     std::vector<std::string> warnings;
     std::string reportJson;

@@ -26,6 +26,12 @@ std::string NavmodeText(unsigned modes) {
 
 double Round(double x, double unit) { return std::round(x / unit) * unit; }
 
+// A report of more vessels than this gives the focus vessel's account and a
+// summary of the others.
+constexpr std::size_t kReportVesselsInFull = 30;
+// The summary names at most this many vessels of a kind.
+constexpr std::size_t kNamesListed = 10;
+
 // A mechanism status as a whole number when it is one that an int holds.
 Json StatusNumber(double status) {
     if (std::isfinite(status) && std::fabs(status) <= static_cast<double>(INT_MAX) && status == std::floor(status))
@@ -240,49 +246,109 @@ std::string ReportJson(const RunResult &result, const World &world) {
     return report.dump(2) + "\n";
 }
 
+namespace {
+
+// One vessel's account: its state at the end, its touchdown, how it ended
+// on the ground and its module's values.
+void PrintVesselAccount(std::ostream &out, const VesselSummary &v) {
+    char line[512];
+    double propellant = 0.0;
+    for (double p : v.propellantKg) propellant += p;
+    std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
+                  v.className.c_str(), v.altitude,
+                  v.crashedAt >= 0.0 ? "in the ground" : v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
+    out << line;
+    if (v.touchdown.happened) {
+        std::snprintf(line, sizeof line,
+                      "    touchdown at t = %.2f s: sink %.2f m/s, drift %.2f m/s, pitch %.1f deg, bank %.1f deg, "
+                      "heading %.1f deg\n",
+                      v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
+                      v.touchdown.bankDeg, v.touchdown.headingDeg);
+        out << line;
+        if (v.crashedAt >= 0.0) {
+            std::snprintf(line, sizeof line,
+                          "    driven deeper than its size into the ground: stopped there at t = %.2f s\n", v.crashedAt);
+            out << line;
+        } else if (v.landedAt >= 0.0) {
+            std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
+            out << line;
+        }
+    } else {
+        out << "    no touchdown\n";
+    }
+    if (!v.moduleValues.empty()) {
+        out << "    module state:";
+        for (const auto &[key, values] : v.moduleValues) {
+            out << " " << key;
+            for (double x : values) {
+                std::snprintf(line, sizeof line, " %g", Round(x, 1e-4));
+                out << line;
+            }
+            out << ";";
+        }
+        out << "\n";
+    }
+}
+
+// What the vessels other than the focus came to, counted: a run of
+// thousands reads in a few lines (the JSON report keeps each vessel).
+void PrintOthersSummary(std::ostream &out, const RunResult &result) {
+    std::size_t count = 0, inFlight = 0, landed = 0, onGround = 0, inGround = 0, touchedDown = 0, soft = 0;
+    double altLow = 0.0, altHigh = 0.0, propLow = 0.0, propHigh = 0.0;
+    std::string buried;
+    std::size_t buriedNamed = 0;
+    for (std::size_t i = 0; i < result.vessels.size(); ++i) {
+        if (i == result.focus) continue;
+        const VesselSummary &v = result.vessels[i];
+        double propellant = 0.0;
+        for (double p : v.propellantKg) propellant += p;
+        altLow = count ? std::min(altLow, v.altitude) : v.altitude;
+        altHigh = count ? std::max(altHigh, v.altitude) : v.altitude;
+        propLow = count ? std::min(propLow, propellant) : propellant;
+        propHigh = count ? std::max(propHigh, propellant) : propellant;
+        ++count;
+        if (v.crashedAt >= 0.0) {
+            ++inGround;
+            if (buriedNamed++ < kNamesListed) buried += (buried.empty() ? "" : ", ") + v.name;
+        } else if (v.landed) {
+            ++landed;
+        } else if (v.groundContact) {
+            ++onGround;
+        } else {
+            ++inFlight;
+        }
+        if (v.touchdown.happened) {
+            ++touchedDown;
+            soft += IsSoftTouchdown(-v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
+                                    v.touchdown.bankDeg);
+        }
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "  %zu other vessels (each in the JSON report, --report):\n", count);
+    out << line;
+    std::snprintf(line, sizeof line,
+                  "    in flight %zu, landed %zu, on the ground %zu, in the ground %zu; touched down %zu, of them %zu "
+                  "within the soft-landing limits\n",
+                  inFlight, landed, onGround, inGround, touchedDown, soft);
+    out << line;
+    std::snprintf(line, sizeof line, "    altitude %.2f to %.2f m, propellant %.2f to %.2f kg\n", altLow, altHigh,
+                  propLow, propHigh);
+    out << line;
+    if (inGround > 0)
+        out << "    in the ground: " << buried << (inGround > kNamesListed ? ", ..." : "") << "\n";
+}
+
+}  // namespace
+
 void PrintHumanReport(std::ostream &out, const RunResult &result, const World &world) {
     char line[512];
     std::snprintf(line, sizeof line, "vtal-sim: %s (%s), %.2f s of simulation in %ld frames of %.4f s\n",
                   result.scenarioPath.c_str(), world.Body().name, result.endTime, result.frames, world.Dt());
     out << line;
-    for (const VesselSummary &v : result.vessels) {
-        double propellant = 0.0;
-        for (double p : v.propellantKg) propellant += p;
-        std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
-                      v.className.c_str(), v.altitude,
-                      v.crashedAt >= 0.0 ? "in the ground" : v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
-        out << line;
-        if (v.touchdown.happened) {
-            std::snprintf(line, sizeof line,
-                          "    touchdown at t = %.2f s: sink %.2f m/s, drift %.2f m/s, pitch %.1f deg, bank %.1f deg, "
-                          "heading %.1f deg\n",
-                          v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
-                          v.touchdown.bankDeg, v.touchdown.headingDeg);
-            out << line;
-            if (v.crashedAt >= 0.0) {
-                std::snprintf(line, sizeof line,
-                              "    driven deeper than its size into the ground: stopped there at t = %.2f s\n", v.crashedAt);
-                out << line;
-            } else if (v.landedAt >= 0.0) {
-                std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
-                out << line;
-            }
-        } else {
-            out << "    no touchdown\n";
-        }
-        if (!v.moduleValues.empty()) {
-            out << "    module state:";
-            for (const auto &[key, values] : v.moduleValues) {
-                out << " " << key;
-                for (double x : values) {
-                    std::snprintf(line, sizeof line, " %g", Round(x, 1e-4));
-                    out << line;
-                }
-                out << ";";
-            }
-            out << "\n";
-        }
-    }
+    const bool inFull = result.vessels.size() <= kReportVesselsInFull;
+    for (std::size_t i = 0; i < result.vessels.size(); ++i)
+        if (inFull || i == result.focus) PrintVesselAccount(out, result.vessels[i]);
+    if (!inFull) PrintOthersSummary(out, result);
     for (const AnnotationSummary &a : result.annotations) {
         if (a.deleted)
             std::snprintf(line, sizeof line, "  annotation \"%s\" shown from t = %.2f s to %.2f s\n", a.text.c_str(),
