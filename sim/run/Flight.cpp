@@ -198,7 +198,13 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     world_ = MakeWorld(scenario, installation, wo);
     World &world = *world_;
     if (o.onStart) o.onStart(world);
-    if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
+    if (!o.viewPath.empty()) {
+        // The page is kept within its bound, and a page that leaves something
+        // out says so before the run flies.
+        ViewPlan plan = PlanView(world, static_cast<double>(FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt)) * o.dt);
+        if (plan.Thinned()) world.WarnOnce(ViewPlanNotice(plan, world));
+        view_ = std::make_unique<ViewRecorder>(world, std::move(plan));
+    }
 
     // Telemetry goes to a temporary file when only the plot asks for it.
     std::string telemetryPath = o.telemetryPath;

@@ -5,11 +5,14 @@
 // long runs), and says so.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "SimTestSupport.h"
 #include "sim/run/Flight.h"
+#include "sim/view/ViewPage.h"
+#include "sim/view/ViewRecorder.h"
 
 namespace vtal::simtest {
 namespace {
@@ -36,9 +39,10 @@ struct Reported {
     std::vector<std::string> lines;
 };
 
-Reported Fly(const std::string &scenario, double until) {
+Reported Fly(const std::string &scenario, double until, const std::string &viewPath = "", std::string *warnings = nullptr) {
     std::ostringstream out, err;
     sim::RunOptions o;
+    o.viewPath = viewPath;
     o.root = Root();
     o.scenario = "many.scn";
     o.scenarioText = scenario;
@@ -49,6 +53,7 @@ Reported Fly(const std::string &scenario, double until) {
     Reported r;
     r.result = sim::Fly(o);
     r.text = out.str();
+    if (warnings) *warnings = err.str();
     std::istringstream split(r.text);
     for (std::string line; std::getline(split, line);) r.lines.push_back(line);
     return r;
@@ -96,6 +101,116 @@ TEST(ManyVesselsReport, TheSummaryNamesTenVesselsInTheGroundAtMost) {
     EXPECT_TRUE(Has(r.text, "    in the ground: Lander2, Lander3, Lander4, Lander5, Lander6, Lander7, Lander8, Lander9, "
                             "Lander10, Lander11, ...\n"))
         << r.text;
+}
+
+// ---- the replay page's bound
+
+std::vector<std::string> Names(const sim::World &w, const std::vector<std::size_t> &indices) {
+    std::vector<std::string> names;
+    for (std::size_t i : indices) names.push_back(w.Vessels()[i]->name);
+    return names;
+}
+
+// The record as the page's data slot holds it.
+nlohmann::json RecordIn(const std::string &page) {
+    const std::string open = "<script id=\"vtal-record\" type=\"application/json\">";
+    const std::size_t from = page.find(open) + open.size();
+    return nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from));
+}
+
+TEST(ViewPlan, AFewVesselsForMinutesAreEachRecordedThirtyTimesASecond) {
+    auto w = MakeWorld(ManyLanders(3, "Lander2"));
+    const sim::ViewPlan plan = sim::PlanView(*w, sim::kDefaultTimeLimit);
+    EXPECT_EQ(plan.vessels, (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(plan.sampleInterval, sim::kViewSampleInterval);
+    EXPECT_FALSE(plan.Thinned());
+    EXPECT_EQ(plan.estimatedBytes, plan.everythingBytes);
+    EXPECT_LT(plan.estimatedBytes, sim::kViewPageBudgetBytes);
+}
+
+TEST(ViewPlan, ManyVesselsKeepTheFocusAndItsNearestNeighbours) {
+    // 101 in a line, the focus the 30th: the farthest from it is the last.
+    auto w = MakeWorld(ManyLanders(101, "Lander30"));
+    const sim::ViewPlan plan = sim::PlanView(*w, 1.0);
+    ASSERT_EQ(plan.vessels.size(), sim::kViewMaxVessels);
+    EXPECT_TRUE(plan.Thinned());
+    const std::vector<std::string> kept = Names(*w, plan.vessels);
+    EXPECT_EQ(kept.front(), "Lander1") << "in the scenario's order";
+    EXPECT_EQ(kept.back(), "Lander100");
+
+    // Within a smaller budget: the focus and the vessels on either side of it.
+    const sim::ViewPlan full = sim::PlanView(*w, 1.0, 1e12);
+    const double oneVessel = (full.everythingBytes) / 101.0;
+    const sim::ViewPlan tight = sim::PlanView(*w, 1.0, 3.5 * oneVessel);
+    EXPECT_EQ(Names(*w, tight.vessels), (std::vector<std::string>{"Lander29", "Lander30", "Lander31"}));
+    EXPECT_LE(tight.estimatedBytes, 3.5 * oneVessel);
+    EXPECT_GT(tight.everythingBytes, 3.5 * oneVessel);
+    EXPECT_NE(sim::ViewPlanNotice(tight, *w).find("holds the focus vessel (Lander30) and the 2 vessels nearest to it"),
+              std::string::npos)
+        << sim::ViewPlanNotice(tight, *w);
+}
+
+TEST(ViewPlan, ARunTooLongForTheBoundIsSampledLessOftenAndItsRecordKeepsToIt) {
+    auto w = MakeWorld(ManyLanders(1, "Lander1"));
+    const double seconds = 10.0;
+    const sim::ViewPlan thirty = sim::PlanView(*w, seconds, 1e12);
+    // Room for 32 samples, about a tenth of the 302 that 30 a second would take.
+    const double perSample = (thirty.everythingBytes - sim::PlanView(*w, 0.0, 1e12).everythingBytes) / 300.0;
+    const double budget = (thirty.everythingBytes - 300 * perSample) + 30 * perSample;
+    const sim::ViewPlan plan = sim::PlanView(*w, seconds, budget);
+    EXPECT_EQ(plan.vessels.size(), 1u);
+    EXPECT_NEAR(plan.sampleInterval, seconds / 30.0, 1e-9);
+    EXPECT_LE(plan.estimatedBytes, budget);
+    EXPECT_NE(sim::ViewPlanNotice(plan, *w).find("samples every 0.333 s instead"), std::string::npos)
+        << sim::ViewPlanNotice(plan, *w);
+
+    sim::ViewRecorder recorder(*w, plan);
+    for (int k = 0; k < 600; ++k) {
+        w->Step();
+        recorder.Frame(*w);
+    }
+    const nlohmann::json record = nlohmann::json::parse(recorder.Finish(*w));
+    EXPECT_NEAR(static_cast<double>(recorder.SampleCount()), 32.0, 1.0);
+    EXPECT_LE(static_cast<double>(recorder.Finish(*w).size()), budget) << "the estimate bounds the record";
+    EXPECT_NEAR(record["thinned"]["sampleInterval"].get<double>(), plan.sampleInterval, 1e-6);
+    EXPECT_EQ(record["thinned"]["vessels"], 1);
+}
+
+TEST(ViewPlan, TheEstimateIsNearTheRecordItPlans) {
+    auto w = MakeWorld(ManyLanders(4, "Lander1"));
+    const double seconds = 5.0;
+    const sim::ViewPlan plan = sim::PlanView(*w, seconds);
+    ASSERT_FALSE(plan.Thinned());
+    sim::ViewRecorder recorder(*w, plan);
+    for (int k = 0; k < 300; ++k) {
+        w->Step();
+        recorder.Frame(*w);
+    }
+    const double actual = static_cast<double>(recorder.Finish(*w).size());
+    EXPECT_GE(plan.estimatedBytes, actual);
+    EXPECT_LE(plan.estimatedBytes, 1.6 * actual);
+}
+
+TEST(ViewPlan, APageOfMoreThanAHundredVesselsHoldsAHundredAndSaysSo) {
+    if (!std::filesystem::exists(sim::ViewerTemplatePath(Root()))) GTEST_SKIP() << "a build without the replay page";
+    const std::string page = TempPath("many.html");
+    std::string warnings;
+    const Reported r = Fly(ManyLanders(120, "Lander60"), 0.5, page, &warnings);
+    EXPECT_NE(warnings.find("--view: a page of all 120 vessels would be about "), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find("holds the focus vessel (Lander60) and the 99 vessels nearest to it"), std::string::npos)
+        << warnings;
+    const nlohmann::json record = RecordIn(ReadFile(page));
+    std::remove(page.c_str());
+    ASSERT_EQ(record["vessels"].size(), 100u);
+    EXPECT_EQ(record["thinned"]["vessels"], 120);
+    EXPECT_EQ(record["vessels"][record["focus"].get<std::size_t>()]["name"], "Lander60");
+    // The ten on either end farthest from the focus are left out, the report keeps them.
+    EXPECT_EQ(record["vessels"].front()["name"], "Lander11");
+    EXPECT_EQ(record["vessels"].back()["name"], "Lander110");
+    EXPECT_EQ(nlohmann::json::parse(r.result.reportJson)["vessels"].size(), 120u);
+    bool warned = false;
+    for (const std::string &w : r.result.warnings) warned |= w.rfind("--view:", 0) == 0;
+    EXPECT_TRUE(warned) << "the JSON report's warnings have it too";
 }
 
 }  // namespace
