@@ -504,7 +504,7 @@ TemporaryFile::~TemporaryFile() {
     ForgetTemporaryFile(path_);
 }
 
-int RunHelperProgram(const std::vector<std::string> &arguments) {
+int RunHelperProgram(const std::vector<std::string> &arguments, int outputFd) {
     if (arguments.empty()) return -1;
     std::vector<std::string> copies = arguments;
     std::vector<char *> argv;
@@ -518,13 +518,21 @@ int RunHelperProgram(const std::vector<std::string> &arguments) {
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setsigmask(&attributes, &mask);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     pid_t pid = 0;
     int rc = 0;
     {
         InterruptionsHeld held;  // started and registered as one step
-        rc = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+        rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
         if (rc == 0) RegisterHelper(pid);
     }
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) return -1;
     int status = 0;

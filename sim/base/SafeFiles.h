@@ -165,7 +165,8 @@ private:
 // interruption signals at their defaults; an interruption of this program
 // ends it first. Returns its wait status (0 when it cannot be known, with
 // SIGCHLD ignored), or -1 if it could not be started.
-int RunHelperProgram(const std::vector<std::string> &arguments);
+// With `outputFd` (not negative) its standard output and error go there.
+int RunHelperProgram(const std::vector<std::string> &arguments, int outputFd = -1);
 
 // Writes the whole text to `path` through an AtomicFile; throws WriteError.
 void WriteFileAtomically(const std::string &path, const std::string &text);

@@ -13,6 +13,7 @@
 #include "sim/vessel/FlightState.h"
 #include "sim/base/InputError.h"
 #include "sim/run/Outputs.h"
+#include "sim/run/Plot.h"
 #include "sim/base/SafeFiles.h"
 #include "sim/files/Scenario.h"
 #include "sim/view/ViewPage.h"
@@ -234,7 +235,13 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     World &world = *world_;
     WarnOfCoarseStep(world);
     if (o.onStart) o.onStart(world);
-    if (!o.viewPath.empty()) view_ = std::make_unique<ViewRecorder>(world);
+    if (!o.viewPath.empty()) {
+        // The page is kept within its bound, and a page that leaves something
+        // out says so before the run flies.
+        ViewPlan plan = PlanView(world, static_cast<double>(FrameCount(o.until < 0.0 ? kDefaultTimeLimit : o.until, o.dt)) * o.dt);
+        if (plan.Thinned()) world.WarnOnce(ViewPlanNotice(plan, world));
+        view_ = std::make_unique<ViewRecorder>(world, std::move(plan));
+    }
 
     if (!o.telemetryPath.empty()) telemetry_ = std::make_unique<TelemetryWriter>(o.telemetryPath, world);
     // The plot reads its rows back from a file: --telemetry's until it is
@@ -320,6 +327,7 @@ RunResult Flight::Finish() {
     result.focusName = world.Focus()->name;
     ranDry_.resize(world.Vessels().size(), 0);
     for (std::size_t i = 0; i < world.Vessels().size(); ++i) {
+        if (world.Vessels()[i].get() == world.Focus()) result.focus = result.vessels.size();
         result.vessels.push_back(Summarise(world, *world.Vessels()[i]));
         result.vessels.back().ranDryBeforeTouchdown = ranDry_[i] != 0;
     }
@@ -349,7 +357,8 @@ RunResult Flight::Finish() {
     if (!o.plotPath.empty()) {
         plot = std::make_unique<AtomicFile>(o.plotPath);
         const TelemetryWriter &rows = plotRows_ ? *plotRows_ : *telemetry_;
-        const std::string problem = DrawPlot(rows.WorkingPath(), rows.Columns(), *plot);
+        const std::string problem =
+            DrawPlot(rows.WorkingPath(), rows.Columns(), PlotLabelsOf(result, world, path_), *plot);
         if (!problem.empty()) throw WriteError(problem);
     }
     if (telemetry_) telemetry_->Commit();

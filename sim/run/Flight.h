@@ -77,6 +77,7 @@ struct RunResult {
     std::string scenarioPath;
     std::string focusName;  // the vessel that had the focus at the end
     std::vector<VesselSummary> vessels;
+    std::size_t focus = 0;  // the focus vessel's index in `vessels`
     std::vector<AnnotationSummary> annotations;
     std::vector<std::string> warnings;
     std::string reportJson;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "sim/run/Outputs.h"
 
 #include <climits>
@@ -28,6 +29,10 @@ std::string NavmodeText(unsigned modes) {
 }
 
 double Round(double x, double unit) { return std::round(x / unit) * unit; }
+
+// A report of more vessels than this gives the focus vessel's account and a
+// summary of the others.
+constexpr std::size_t kReportVesselsInFull = 30;
 
 // A mechanism status as a whole number when it is one that an int holds.
 Json StatusNumber(double status) {
@@ -246,52 +251,104 @@ std::string ReportJson(const RunResult &result, const World &world) {
     return report.dump(2) + "\n";
 }
 
+namespace {
+
+// One vessel's account: its state at the end, its touchdown, how it ended
+// on the ground and its module's values.
+void PrintVesselAccount(std::ostream &out, const VesselSummary &v, double crashNotice) {
+    char line[512];
+    double propellant = 0.0;
+    for (double p : v.propellantKg) propellant += p;
+    std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
+                  v.className.c_str(), v.altitude,
+                  v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
+    out << line;
+    if (v.touchdown.happened) {
+        std::snprintf(line, sizeof line,
+                      "    touchdown at t = %.2f s: sink %.2f m/s, drift %.2f m/s, pitch %.1f deg, bank %.1f deg, "
+                      "heading %.1f deg\n",
+                      v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
+                      v.touchdown.bankDeg, v.touchdown.headingDeg);
+        out << line;
+        if (v.landedAt >= 0.0) {
+            std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
+            out << line;
+        }
+        if (crashNotice >= 0.0 && v.lander) {
+            // Nothing stops a crash but the contact law: how the vessel ended.
+            std::snprintf(line, sizeof line, "    crash notice at t = %.2f s; ended %s, %s (tilt %.1f deg)\n",
+                          crashNotice, Ending(v), Posture(v), v.tiltDeg);
+            out << line;
+        }
+    } else {
+        out << "    no touchdown\n";
+    }
+    if (!v.moduleValues.empty()) {
+        out << "    module state:";
+        for (const auto &[key, values] : v.moduleValues) {
+            out << " " << key;
+            for (double x : values) {
+                std::snprintf(line, sizeof line, " %g", Round(x, 1e-4));
+                out << line;
+            }
+            out << ";";
+        }
+        out << "\n";
+    }
+}
+
+// What the vessels other than the focus came to, counted: a run of
+// thousands reads in a few lines (the JSON report keeps each vessel).
+void PrintOthersSummary(std::ostream &out, const RunResult &result) {
+    std::size_t count = 0, inFlight = 0, landed = 0, onGround = 0, touchedDown = 0, soft = 0;
+    double altLow = 0.0, altHigh = 0.0, propLow = 0.0, propHigh = 0.0;
+    for (std::size_t i = 0; i < result.vessels.size(); ++i) {
+        if (i == result.focus) continue;
+        const VesselSummary &v = result.vessels[i];
+        double propellant = 0.0;
+        for (double p : v.propellantKg) propellant += p;
+        altLow = count ? std::min(altLow, v.altitude) : v.altitude;
+        altHigh = count ? std::max(altHigh, v.altitude) : v.altitude;
+        propLow = count ? std::min(propLow, propellant) : propellant;
+        propHigh = count ? std::max(propHigh, propellant) : propellant;
+        ++count;
+        if (v.landed) {
+            ++landed;
+        } else if (v.groundContact) {
+            ++onGround;
+        } else {
+            ++inFlight;
+        }
+        if (v.touchdown.happened) {
+            ++touchedDown;
+            soft += IsSoftTouchdown(-v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
+                                    v.touchdown.bankDeg);
+        }
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "  %zu other vessels (each in the JSON report, --report):\n", count);
+    out << line;
+    std::snprintf(line, sizeof line,
+                  "    in flight %zu, landed %zu, on the ground %zu; touched down %zu, of them %zu "
+                  "within the soft-landing limits\n",
+                  inFlight, landed, onGround, touchedDown, soft);
+    out << line;
+    std::snprintf(line, sizeof line, "    altitude %.2f to %.2f m, propellant %.2f to %.2f kg\n", altLow, altHigh,
+                  propLow, propHigh);
+    out << line;
+}
+
+}  // namespace
+
 void PrintHumanReport(std::ostream &out, const RunResult &result, const World &world) {
     char line[512];
     std::snprintf(line, sizeof line, "vtal-sim: %s (%s), %.2f s of simulation in %ld frames of %.4f s\n",
                   result.scenarioPath.c_str(), world.Body().name, result.endTime, result.frames, world.Dt());
     out << line;
-    for (const VesselSummary &v : result.vessels) {
-        double propellant = 0.0;
-        for (double p : v.propellantKg) propellant += p;
-        std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
-                      v.className.c_str(), v.altitude,
-                      v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
-        out << line;
-        if (v.touchdown.happened) {
-            std::snprintf(line, sizeof line,
-                          "    touchdown at t = %.2f s: sink %.2f m/s, drift %.2f m/s, pitch %.1f deg, bank %.1f deg, "
-                          "heading %.1f deg\n",
-                          v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
-                          v.touchdown.bankDeg, v.touchdown.headingDeg);
-            out << line;
-            if (v.landedAt >= 0.0) {
-                std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
-                out << line;
-            }
-            const double crashNotice = CrashNoticeAt(result);
-            if (crashNotice >= 0.0 && v.lander) {
-                // Nothing stops a crash but the contact law: how the vessel ended.
-                std::snprintf(line, sizeof line, "    crash notice at t = %.2f s; ended %s, %s (tilt %.1f deg)\n",
-                              crashNotice, Ending(v), Posture(v), v.tiltDeg);
-                out << line;
-            }
-        } else {
-            out << "    no touchdown\n";
-        }
-        if (!v.moduleValues.empty()) {
-            out << "    module state:";
-            for (const auto &[key, values] : v.moduleValues) {
-                out << " " << key;
-                for (double x : values) {
-                    std::snprintf(line, sizeof line, " %g", Round(x, 1e-4));
-                    out << line;
-                }
-                out << ";";
-            }
-            out << "\n";
-        }
-    }
+    const bool inFull = result.vessels.size() <= kReportVesselsInFull;
+    for (std::size_t i = 0; i < result.vessels.size(); ++i)
+        if (inFull || i == result.focus) PrintVesselAccount(out, result.vessels[i], CrashNoticeAt(result));
+    if (!inFull) PrintOthersSummary(out, result);
     for (const AnnotationSummary &a : result.annotations) {
         if (a.deleted)
             std::snprintf(line, sizeof line, "  annotation \"%s\" shown from t = %.2f s to %.2f s\n", a.text.c_str(),
@@ -308,95 +365,35 @@ void PrintHumanReport(std::ostream &out, const RunResult &result, const World &w
         out << "  outcome (" << v.name << "): " << Verdict(Classify(ObservationOf(result, v))) << "\n";
     };
     if (focus < result.vessels.size()) outcomeLine(result.vessels[focus]);
-    for (std::size_t i = 0; i < result.vessels.size(); ++i)
-        if (i != focus && result.vessels[i].lander) outcomeLine(result.vessels[i]);
-}
-
-bool ProgramAvailable(const std::string &name) {
-    const char *path = std::getenv("PATH");
-    if (!path) return false;
-    std::string dirs = path;
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
+    if (result.vessels.size() <= kReportVesselsInFull) {
+        for (std::size_t i = 0; i < result.vessels.size(); ++i)
+            if (i != focus && result.vessels[i].lander) outcomeLine(result.vessels[i]);
+        return;
     }
-    return false;
-}
-
-std::string GnuplotQuoted(const std::string &text) {
-    std::string out = "'";
-    for (char c : text) out += (c == '\'') ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns, AtomicFile &png) {
-    const auto column = [&](const std::string &name) {
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            if (columns[i] == name) return static_cast<int>(i) + 1;
-        return 0;
-    };
-    std::string script = "set datafile separator ','\nset key outside right\nset grid\nset xlabel 'time (s)'\n"
-                         "set multiplot layout 4,1\n";
-    const std::string data = GnuplotQuoted(telemetryPath);
-    script += "set ylabel 'altitude (m)'\nplot " + data + " every ::1 using 1:" + std::to_string(column("altitude")) +
-              " with lines title 'altitude'\n";
-    script += "set ylabel 'speed (m/s)'\nplot " + data + " every ::1 using 1:" +
-              std::to_string(column("vertical_speed")) + " with lines title 'vertical', " + data + " every ::1 using 1:" +
-              std::to_string(column("horizontal_speed")) + " with lines title 'horizontal'\n";
-    std::string levels;
-    for (const std::string &c : columns)
-        if (c.rfind("engine", 0) == 0 || c == "yaw_left" || c == "yaw_right")
-            levels += (levels.empty() ? "" : ", ") + data + " every ::1 using 1:" + std::to_string(column(c)) +
-                      " with lines title '" + c + "'";
-    script += "set ylabel 'level'\nset yrange [-0.05:1.05]\n";
-    script += levels.empty() ? "plot 0 title 'no engines'\n" : "plot " + levels + "\n";
-    script += "set yrange [*:*]\nset ylabel 'attitude (deg)'\nplot " + data + " every ::1 using 1:" +
-              std::to_string(column("pitch_deg")) + " with lines title 'pitch', " + data + " every ::1 using 1:" +
-              std::to_string(column("bank_deg")) + " with lines title 'bank'\nunset multiplot\n";
-
-    return RunGnuplot("set terminal pngcairo noenhanced size 1200,1400 font ',10'\n", script, png);
-}
-
-std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png) {
-    // gnuplot writes a file itself: the picture's working file, or for a
-    // target written in place (a pipe, a terminal) a temporary picture whose
-    // bytes are copied into it once whole.
-    std::unique_ptr<TemporaryFile> picture, scriptFile;
-    std::string output = png.WorkingPath();
-    try {
-        if (png.InPlace()) {
-            picture = std::make_unique<TemporaryFile>("vtal-plot-picture");
-            output = picture->Path();
-        } else {
-            png.Close();
-        }
-        scriptFile = std::make_unique<TemporaryFile>("vtal-plot");
-    } catch (const WriteError &e) {
-        return e.what();
+    // Beyond a report in full, the other landers' verdicts are counted.
+    std::vector<std::pair<std::string, std::size_t>> verdicts;
+    std::size_t others = 0;
+    for (std::size_t i = 0; i < result.vessels.size(); ++i) {
+        if (i == focus || !result.vessels[i].lander) continue;
+        ++others;
+        const std::string verdict = Verdict(Classify(ObservationOf(result, result.vessels[i])));
+        auto found = std::find_if(verdicts.begin(), verdicts.end(), [&](const auto &p) { return p.first == verdict; });
+        if (found == verdicts.end())
+            verdicts.emplace_back(verdict, 1);
+        else
+            ++found->second;
     }
-    const std::string script = terminal + "set output " + GnuplotQuoted(output) + "\n" + commands;
-    const int fd = open(scriptFile->Path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    const bool written = fd >= 0 && write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-    const bool closed = fd >= 0 && close(fd) == 0;
-    if (!written || !closed) return "cannot write the plot script (is " + TemporaryFolder() + " full?)";
-    const int status = RunHelperProgram({"gnuplot", scriptFile->Path()});
-    if (status < 0) return "gnuplot could not be started (is it installed?)";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "gnuplot failed to draw " + png.Target();
-    // gnuplot does not always report a picture it could not finish writing.
-    if (!IsCompletePng(output))
-        return "gnuplot could not write the whole picture " + png.Target() + " (disk full or file size limit?)";
-    if (picture) {
-        try {
-            png.Write(ReadInputFile(output));
-        } catch (const std::exception &e) {
-            return e.what();
-        }
-    }
-    return "";
+    if (others == 0) return;
+    out << "  outcomes of the other " << others << " landers:";
+    for (std::size_t i = 0; i < verdicts.size(); ++i)
+        out << (i ? ", " : " ") << verdicts[i].first << " " << verdicts[i].second;
+    out << "\n";
+}
+
+std::string OutcomeText(const RunResult &result) {
+    if (result.focus >= result.vessels.size()) return "";
+    const VesselSummary &f = result.vessels[result.focus];
+    return "outcome (" + f.name + "): " + Verdict(Classify(ObservationOf(result, f)));
 }
 
 }  // namespace vtal::sim

@@ -1,5 +1,5 @@
-// What a run writes: telemetry rows, the JSON report, the human report and
-// the plot (drawn by gnuplot).
+// What a run writes: telemetry rows, the JSON report and the human report
+// (the plot is sim/run/Plot.h).
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 
 #include "sim/base/SafeFiles.h"
 #include "sim/run/Flight.h"
+#include "sim/run/Plot.h"  // the plot and the gnuplot runner, for the outputs' users
 
 namespace vtal::sim {
 
@@ -39,19 +40,10 @@ private:
 // the place, if a number in it is not finite.
 std::string ReportJson(const RunResult &result, const World &world);
 void PrintHumanReport(std::ostream &out, const RunResult &result, const World &world);
-// Draws altitude, vertical speed, engine levels and attitude against time from
-// a telemetry file into the png's working file (the caller commits it);
-// returns an error message, empty on success.
-std::string DrawPlot(const std::string &telemetryPath, const std::vector<std::string> &columns, AtomicFile &png);
-// Runs gnuplot on a script (a terminal line and the plot commands) that draws
-// into the png's working file, and checks that a whole picture came out;
-// returns an error message, empty on success. The caller commits the file.
-std::string RunGnuplot(const std::string &terminal, const std::string &commands, AtomicFile &png);
-// A string in gnuplot's single quotes.
-std::string GnuplotQuoted(const std::string &text);
+// The focus vessel's outcome line, "outcome (NAME): VERDICT"; empty without vessels.
+std::string OutcomeText(const RunResult &result);
+
 // The text as valid UTF-8: itself if it is, else decoded as Latin-1.
 std::string TextAsUtf8(const std::string &text);
-// Whether a program is found on the search path.
-bool ProgramAvailable(const std::string &name);
 
 }  // namespace vtal::sim

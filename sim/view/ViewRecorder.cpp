@@ -1,6 +1,9 @@
 #include "sim/view/ViewRecorder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <numeric>
 
 #include <nlohmann/json.hpp>
 
@@ -13,7 +16,136 @@ using namespace viewparts;
 
 constexpr double kTimeTolerance = 1e-9;  // s
 
+// The record's size, estimated before the run: a channel's value takes
+// about this many bytes per sample (a difference in whole steps and a
+// comma; measured 2.1 to 2.6 on descents sampled 30 times a second, 4 at
+// three a second, where the differences are larger), the time channel about 8.
+constexpr double kBytesPerRecordedValue = 4.0;
+constexpr double kBytesPerTime = 8.0;
+// The head-up display (the focus vessel's) changes with its readout: up to
+// a frame and a new text run per sample (measured 130 in a descent).
+constexpr double kHudBytesPerSample = 160.0;
+// What the record says once of the run (format, body, origin, step, the
+// navigation modes' names) besides the scenario's path: measured 350.
+constexpr double kRunBytes = 1000.0;
+// Values a vessel records per sample besides one per animation and thruster:
+// position 3, attitude 4, navigation modes, contact, propellant and six instruments.
+constexpr double kValuesPerSample = 16.0;
+constexpr double kBytesPerMegabyte = 1e6;
+
+double SampleBytes(const Vessel &v) {
+    return kBytesPerRecordedValue * (kValuesPerSample + static_cast<double>(v.actuators.animations.size()) +
+                                     static_cast<double>(v.actuators.thrusters.size()));
+}
+
+// The vessel's fixed description as the record holds it (its stand-in model
+// above all), measured once per class.
+double DescriptionBytes(const Vessel &v, std::map<std::string, double> &byClass) {
+    const auto found = byClass.find(v.className);
+    if (found != byClass.end()) return found->second;
+    const bool hasModel = HasStandInModel(v);
+    const StandInModel model = hasModel ? BuildStandInModel(v) : StandInModel{};
+    const double bytes = static_cast<double>(Dump(VesselDescription(v, hasModel ? &model : nullptr)).size());
+    byClass.emplace(v.className, bytes);
+    return bytes;
+}
+
+// The world's vessels, the focus first, then by distance from it at the
+// start (the scenario's order among equals).
+std::vector<std::size_t> NearestToFocus(const World &world) {
+    const auto &vessels = world.Vessels();
+    const std::size_t focus = FocusIndex(world);
+    const Vec3 at = vessels[focus]->motion.positionGlobal;
+    std::vector<double> distance(vessels.size());
+    for (std::size_t i = 0; i < vessels.size(); ++i)
+        distance[i] = i == focus ? -1.0 : (vessels[i]->motion.positionGlobal - at).norm();
+    std::vector<std::size_t> order(vessels.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return distance[a] < distance[b]; });
+    return order;
+}
+
+std::string Megabytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, bytes < 10 * kBytesPerMegabyte ? "%.1f MB" : "%.0f MB", bytes / kBytesPerMegabyte);
+    return text;
+}
+
 }  // namespace
+
+ViewPlan FullViewPlan(const World &world) {
+    ViewPlan plan;
+    plan.worldVessels = world.Vessels().size();
+    plan.vessels.resize(plan.worldVessels);
+    std::iota(plan.vessels.begin(), plan.vessels.end(), std::size_t{0});
+    return plan;
+}
+
+ViewPlan PlanView(const World &world, double expectedEnd, double budgetBytes) {
+    ViewPlan plan;
+    const auto &vessels = world.Vessels();
+    plan.worldVessels = vessels.size();
+    if (vessels.empty()) return plan;
+    const double end = std::isfinite(expectedEnd) ? std::max(expectedEnd, 0.0) : 0.0;
+    // The first sample, one per interval, and the last.
+    const auto sampleCount = [&](double interval) { return std::floor(end / interval) + 2.0; };
+    const double samples = sampleCount(kViewSampleInterval);
+    const double shared = kBytesPerTime + kHudBytesPerSample;  // per sample, whatever the vessels
+    std::map<std::string, double> descriptions;
+    std::vector<double> fixed(vessels.size()), perSample(vessels.size());
+    const double run = kRunBytes + static_cast<double>(world.Source().path.size());
+    plan.everythingBytes = run + samples * shared;
+    for (std::size_t i = 0; i < vessels.size(); ++i) {
+        fixed[i] = DescriptionBytes(*vessels[i], descriptions);
+        perSample[i] = SampleBytes(*vessels[i]);
+        plan.everythingBytes += fixed[i] + samples * perSample[i];
+    }
+    double bytes = run + samples * shared;
+    for (std::size_t i : NearestToFocus(world)) {
+        const double cost = fixed[i] + samples * perSample[i];
+        if (!plan.vessels.empty() && (plan.vessels.size() >= kViewMaxVessels || bytes + cost > budgetBytes)) break;
+        plan.vessels.push_back(i);
+        bytes += cost;
+    }
+    if (bytes > budgetBytes) {
+        // The focus alone is too much: as many samples as fit, evenly spread.
+        const std::size_t focus = plan.vessels.front();
+        const double each = perSample[focus] + shared;
+        const double fit = std::max(3.0, std::floor((budgetBytes - run - fixed[focus]) / each));
+        plan.sampleInterval = std::max(kViewSampleInterval, end / (fit - 2.0));
+        bytes = run + fixed[focus] + sampleCount(plan.sampleInterval) * each;
+    }
+    std::sort(plan.vessels.begin(), plan.vessels.end());
+    plan.estimatedBytes = bytes;
+    return plan;
+}
+
+std::string ViewPlanNotice(const ViewPlan &plan, const World &world) {
+    const auto &vessels = world.Vessels();
+    const std::size_t focus = FocusIndex(world);
+    const bool fewer = plan.vessels.size() < plan.worldVessels;
+    const bool sparser = plan.sampleInterval > kViewSampleInterval;
+    std::string text = "--view: a page of ";
+    text += fewer ? "all " + std::to_string(plan.worldVessels) + " vessels" : std::string("this run");
+    if (sparser) text += " sampled 30 times a second";
+    text += " would be about " + Megabytes(plan.everythingBytes) + ", more than a browser opens well; the page";
+    if (fewer) {
+        const std::size_t others = plan.vessels.size() - 1;
+        text += " holds the focus vessel (" + (focus < vessels.size() ? vessels[focus]->name : std::string("?")) + ")";
+        if (others > 0) text += " and the " + std::to_string(others) + " vessel" + (others == 1 ? "" : "s") + " nearest to it";
+    }
+    if (sparser) {
+        char every[64];
+        std::snprintf(every, sizeof every, "%.3g s", plan.sampleInterval);
+        text += std::string(fewer ? " and" : "") + " samples every " + every + " instead";
+    }
+    text += ", about " + Megabytes(plan.estimatedBytes) + ".";
+    if (sparser) text += " A shorter --until samples more often.";
+    if (fewer)
+        text += " The report and the telemetry keep every vessel; to see another in the page, make it the "
+                "scenario's focus (BEGIN_FOCUS).";
+    return text;
+}
 
 VesselSample SampleOf(const World &world, const Vessel &v) {
     VesselSample s;
@@ -28,23 +160,38 @@ VesselSample SampleOf(const World &world, const Vessel &v) {
     return s;
 }
 
-ViewRecorder::ViewRecorder(World &world) {
-    tracks_.resize(world.Vessels().size());
-    for (std::size_t i = 0; i < tracks_.size(); ++i) {
-        const Vessel &v = *world.Vessels()[i];
-        tracks_[i].hasModel = HasStandInModel(v);
-        if (tracks_[i].hasModel) tracks_[i].model = BuildStandInModel(v);
+ViewRecorder::ViewRecorder(World &world) : ViewRecorder(world, FullViewPlan(world)) {}
+
+ViewRecorder::ViewRecorder(World &world, ViewPlan plan) : plan_(std::move(plan)) {
+    for (std::size_t index : plan_.vessels) {
+        if (index >= world.Vessels().size()) continue;
+        const Vessel &v = *world.Vessels()[index];
+        VesselTrack track;
+        track.index = index;
+        track.hasModel = HasStandInModel(v);
+        if (track.hasModel) track.model = BuildStandInModel(v);
+        tracks_.push_back(std::move(track));
     }
     Sample(world);
 }
 
+const Vessel *ViewRecorder::VesselOf(const World &world, const VesselTrack &track) const {
+    return track.index < world.Vessels().size() ? world.Vessels()[track.index].get() : nullptr;
+}
+
+std::size_t ViewRecorder::FocusTrack(const World &world) const {
+    const std::size_t focus = FocusIndex(world);
+    for (std::size_t k = 0; k < tracks_.size(); ++k)
+        if (tracks_[k].index == focus) return k;
+    return 0;
+}
+
 bool ViewRecorder::EventHappened(const World &world) const {
-    for (std::size_t i = 0; i < tracks_.size() && i < world.Vessels().size(); ++i) {
-        const Vessel &v = *world.Vessels()[i];
-        const VesselTrack &t = tracks_[i];
-        if (t.samples.empty()) continue;
-        if (v.contact.groundContact != t.samples.back().contact) return true;
-        if (world.TouchdownOf(v).happened != t.touchedDown) return true;
+    for (const VesselTrack &t : tracks_) {
+        const Vessel *v = VesselOf(world, t);
+        if (!v || t.samples.empty()) continue;
+        if (v->contact.groundContact != t.samples.back().contact) return true;
+        if (world.TouchdownOf(*v).happened != t.touchedDown) return true;
     }
     return false;
 }
@@ -58,13 +205,14 @@ void ViewRecorder::Sample(World &world) {
     if (time <= lastTime_ + kTimeTolerance) return;
     lastTime_ = time;
     times_.push_back(time);
-    nextSample_ = (std::floor((time + kTimeTolerance) / kViewSampleInterval) + 1.0) * kViewSampleInterval;
-    for (std::size_t i = 0; i < tracks_.size() && i < world.Vessels().size(); ++i) {
-        const Vessel &v = *world.Vessels()[i];
-        VesselTrack &track = tracks_[i];
-        track.samples.push_back(SampleOf(world, v));
-        track.touchedDown = world.TouchdownOf(v).happened;
-        SamplePoses(v, track, time);
+    const double interval = plan_.sampleInterval;
+    nextSample_ = (std::floor((time + kTimeTolerance) / interval) + 1.0) * interval;
+    for (VesselTrack &track : tracks_) {
+        const Vessel *v = VesselOf(world, track);
+        if (!v) continue;
+        track.samples.push_back(SampleOf(world, *v));
+        track.touchedDown = world.TouchdownOf(*v).happened;
+        SamplePoses(*v, track, time);
     }
     SampleHud(world, time);
 }
@@ -92,12 +240,16 @@ void ViewRecorder::SampleHud(World &world, double time) {
 
 std::string ViewRecorder::Finish(World &world) {
     Sample(world);
-    const std::size_t focus = FocusIndex(world);
+    const std::size_t focus = FocusTrack(world);
     const LocalFrame frame = LocalFrameBelow(LandingPoint(world, focus), world.Body().radius);
-    Json out = RunJson(world, focus, frame);
     Json vessels = Json::array();
-    for (std::size_t i = 0; i < tracks_.size() && i < world.Vessels().size(); ++i)
-        vessels.push_back(VesselJson(world, i, frame));
+    std::size_t focusShown = 0;  // the focus among the vessels written
+    for (std::size_t k = 0; k < tracks_.size(); ++k) {
+        if (!VesselOf(world, tracks_[k])) continue;
+        if (k == focus) focusShown = vessels.size();
+        vessels.push_back(VesselJson(world, tracks_[k], frame));
+    }
+    Json out = RunJson(world, focusShown, frame);
     out["vessels"] = std::move(vessels);
     out["hud"] = HudJson(world);
     out["annotations"] = AnnotationsJson(world);
@@ -107,9 +259,9 @@ std::string ViewRecorder::Finish(World &world) {
 // Where the focus vessel touched down, else where it ended (body-fixed); the
 // record's local frame is on the ground below it.
 Vec3 ViewRecorder::LandingPoint(const World &world, std::size_t focus) const {
-    if (focus >= tracks_.size() || tracks_[focus].samples.empty()) return Vec3::Zero();
+    if (focus >= tracks_.size() || tracks_[focus].samples.empty() || !VesselOf(world, tracks_[focus])) return Vec3::Zero();
     const VesselTrack &t = tracks_[focus];
-    const Touchdown &td = world.TouchdownOf(*world.Vessels()[focus]);
+    const Touchdown &td = world.TouchdownOf(*VesselOf(world, t));
     const VesselSample *at = &t.samples.back();
     if (td.happened)
         for (std::size_t k = 0; k < times_.size() && k < t.samples.size(); ++k)
@@ -130,12 +282,14 @@ Json ViewRecorder::RunJson(const World &world, std::size_t focus, const LocalFra
     out["time"] = Channel(times_, kTimeStep);
     out["poseStep"] = kPoseStep;
     out["navmodeNames"] = NavmodeNamesJson();
+    // A page kept within its bound says what it left out.
+    if (plan_.Thinned())
+        out["thinned"] = {{"vessels", plan_.worldVessels}, {"sampleInterval", Rounded(plan_.sampleInterval, kTimeStep)}};
     return out;
 }
 
-Json ViewRecorder::VesselJson(const World &world, std::size_t index, const LocalFrame &frame) const {
-    const Vessel &v = *world.Vessels()[index];
-    const VesselTrack &track = tracks_[index];
+Json ViewRecorder::VesselJson(const World &world, const VesselTrack &track, const LocalFrame &frame) const {
+    const Vessel &v = *VesselOf(world, track);
     Json jv = VesselDescription(v, track.hasModel ? &track.model : nullptr);
     const Touchdown &td = world.TouchdownOf(v);
     jv["touchdown"] = td.happened ? Json(td.time) : Json(nullptr);

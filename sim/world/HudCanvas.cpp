@@ -29,12 +29,17 @@ std::string Escape(const std::string &text) {
 }  // namespace
 
 std::string CanvasToSvg(const VtalCanvas &canvas) {
-    char buf[160];
+    char buf[256];
     std::snprintf(buf, sizeof buf,
-                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n",
+                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                  "xml:space=\"preserve\">\n",
                   canvas.width, canvas.height, canvas.width, canvas.height);
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += buf;
+    // The readouts are laid out in columns of spaces, as the host's monospaced
+    // display shows them: SVG would collapse runs of spaces to one. Both the
+    // XML attribute (older renderers) and the CSS property (newer ones) keep them.
+    svg += "<style>text { white-space: pre; }</style>\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"black\"/>\n";
     for (const auto &run : canvas.runs) {
         // GDI writes text with its top-left corner at (x, y).

@@ -16,7 +16,18 @@ const { ScriptedHost, recordedFlight } = require('./scripted_host.cjs');
 
 const SIM = process.env.VTAL_SIM_EXE;
 const OUT = process.env.VTAL_TEST_OUT || fs.mkdtempSync(path.join(os.tmpdir(), 'vtal-viewer-'));
-const NOTICE = 'The 3-D view needs WebGL, which this browser does not provide.';
+// The notice says why the view is missing, what still works and what to try.
+const NOTICE_WHY = 'The 3-D view needs WebGL, which this browser does not provide.';
+function assertNotice(notice) {
+  assert.ok(notice, 'the notice is shown');
+  assert.ok(notice.why === NOTICE_WHY, `why: ${notice.why}`);
+  assert.match(notice.text, /instruments, the head-up legend and the controls below work without it/);
+  assert.match(notice.text, /To see the view:/);
+  assert.match(notice.text, /hardware \(graphics\) acceleration/);
+  assert.match(notice.text, /another browser/);
+  assert.ok(notice.tries >= 3, `${notice.tries} things to try`);
+  assert.ok(notice.inside, 'the notice fits in the window, clear of the instruments and the legend');
+}
 const UNTIL = 30; // s of the default descent
 
 let chromium;
@@ -39,10 +50,26 @@ const shown = (page) => page.evaluate(() => {
     return !!e && !e.hidden && getComputedStyle(e).display !== 'none' && e.getClientRects().length > 0;
   };
   return {
-    notice: visible('notice') ? document.getElementById('notice').textContent : null,
+    notice: visible('notice') ? (() => {
+      const n = document.getElementById('notice');
+      const box = n.getBoundingClientRect();
+      const panel = document.getElementById('panel').getBoundingClientRect();
+      const bar = document.getElementById('bar').getBoundingClientRect();
+      const apart = (a, b) => a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top;
+      const legend = [...document.querySelectorAll('#hud .hud-run')].map((r) => r.getBoundingClientRect());
+      return {
+        why: n.querySelector('.why').textContent,
+        text: n.textContent,
+        tries: n.querySelectorAll('li').length,
+        inside: box.left >= 0 && box.top >= 0 && box.right <= window.innerWidth && box.bottom <= bar.top
+          && apart(box, panel) && legend.every((r) => apart(box, r)),
+      };
+    })() : null,
     view: visible('view'),
     altitude: document.getElementById('i-altitude').textContent,
     time: document.getElementById('i-time').textContent,
+    clock: document.getElementById('clock').textContent,
+    slider: visible('slider'),
     legend: [...document.querySelectorAll('#hud .hud-run')].map((s) => s.textContent),
     cameraButtons: [...document.querySelectorAll('[data-camera]')].map((b) => b.disabled),
   };
@@ -64,7 +91,7 @@ test('the replay without WebGL shows the notice, the instruments and the legend,
   const at = (t) => flight.times.findIndex((x) => x >= t - 1e-9);
   await setSlider(page, 0);
   const start = await shown(page);
-  assert.equal(start.notice, NOTICE);
+  assertNotice(start.notice);
   assert.equal(start.view, false, 'no empty canvas in its place');
   assert.ok(start.legend.includes('Controls:'), `legend: ${start.legend.join(' | ')}`);
   assert.ok(start.cameraButtons.every((d) => d), 'the cameras are off without a view');
@@ -75,6 +102,12 @@ test('the replay without WebGL shows the notice, the instruments and the legend,
   assert.equal(later.time, flight.times[k].toFixed(2));
   assert.ok(Math.abs(Number(later.altitude) - alt[k]) <= 0.005, `altitude ${later.altitude} at 25 s, recorded ${alt[k]}`);
   assert.ok(Number(later.altitude) < Number(start.altitude) - 10, 'the lander came down');
+  // The time line and the legend follow the slider too.
+  assert.ok(start.slider, 'the time line is shown');
+  assert.match(later.clock, new RegExp(`^${flight.times[k].toFixed(2)} / `));
+  const readout = (legend) => legend.find((r) => r.startsWith('ALT'));
+  assert.ok(readout(start.legend) && readout(later.legend), `legend: ${later.legend.join(' | ')}`);
+  assert.notEqual(readout(later.legend), readout(start.legend), 'the legend\'s readout moved with the slider');
   assert.deepEqual(chromium.errors, []);
   await page.close();
 });
@@ -91,7 +124,7 @@ test('a live page without WebGL connects, shows the state, the legend and the no
     const want = flight.channels[0].altitude[k].toFixed(2);
     await page.waitForFunction((a) => document.getElementById('i-altitude').textContent === a, { timeout: 30000 }, want);
     const s = await shown(page);
-    assert.equal(s.notice, NOTICE);
+    assertNotice(s.notice);
     assert.ok(s.legend.includes('Controls:'));
     await page.keyboard.press('KeyM');
     await host.waitFor(() => host.keys().filter((m) => m.code === 'KeyM').length === 2, 'M down and up');

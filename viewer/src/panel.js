@@ -106,10 +106,19 @@ export function showAnnotations(alive) {
   }
 }
 
-// Where the view would be, without WebGL.
-export function showNoViewNotice(text) {
+// Where the view would be, without WebGL: why it is missing, what works and
+// what to try ({ why, works, tries }).
+export function showNoViewNotice({ why, works, tries }) {
   const notice = el('notice');
-  notice.textContent = text;
+  const line = (tag, text, className) => {
+    const e = document.createElement(tag);
+    e.textContent = text;
+    if (className) e.className = className;
+    return e;
+  };
+  const list = document.createElement('ul');
+  for (const t of tries) list.appendChild(line('li', t));
+  notice.replaceChildren(line('p', why, 'why'), line('p', works), line('p', 'To see the view:'), list);
   notice.hidden = false;
   el('view').hidden = true;
 }

@@ -1,7 +1,7 @@
 // The replay of a recorded run: the record's states at a time the person
 // moves with play, speeds, the slider and the touchdown button.
 import { Record } from './record.js';
-import { createScene, NO_WEBGL_NOTICE } from './scene.js';
+import { createScene } from './scene.js';
 import { el, fixed, setText, showInstruments, showHud, showAnnotations, showNoViewNotice } from './panel.js';
 
 const SPEEDS = [1, 10, 100];
@@ -11,8 +11,8 @@ export function startReplay(data) {
   performance.mark('vtal:record');
 
   const canvas = el('view');
-  const view = createScene(canvas);
-  if (!view) showNoViewNotice(NO_WEBGL_NOTICE);
+  const { view, notice } = createScene(canvas);
+  if (!view) showNoViewNotice(notice);
   const states = record.vessels.map((v, i) => {
     if (view) view.addVessel(v.info, v.pos);
     return record.newState(i);
@@ -106,6 +106,7 @@ export function startReplay(data) {
       render();
     });
     el('title').textContent = `${data.scenario} (${data.body.name})`;
+    showThinned(data.thinned, record.vessels.length);
   }
 
   setupControls();
@@ -128,6 +129,18 @@ export function startReplay(data) {
     ...(view ? view.checks() : {}),
     ready: true,
   };
+}
+
+// What a page kept within its size bound left out (the flight host's
+// warning says the same when it writes the page).
+function showThinned(thinned, shown) {
+  if (!thinned) return;
+  const parts = [];
+  if (shown < thinned.vessels) parts.push(`${shown} of ${thinned.vessels} vessels: the focus and those nearest to it`);
+  if (thinned.sampleInterval > 1 / 30 + 1e-6) parts.push(`one sample every ${fixed(thinned.sampleInterval, 3)} s`);
+  const note = el('thinned');
+  note.textContent = `Shown: ${parts.join('; ')} (the report has every vessel).`;
+  note.hidden = parts.length === 0;
 }
 
 // Cameras and the trajectory switch, as both pages have them.

@@ -6,13 +6,33 @@ import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 import { thinnedPath } from './polyline.js';
 
-export const NO_WEBGL_NOTICE = 'The 3-D view needs WebGL, which this browser does not provide.';
+// What the page says where the view would be: why it is missing, what still
+// works, and what a person can try to get it.
+const NO_VIEW_WORKS = 'The instruments, the head-up legend and the controls below work without it.';
+const NO_VIEW_TRIES = [
+  "Turn on hardware (graphics) acceleration in the browser's settings (Chrome and Edge: Settings, System; "
+    + 'Firefox: Settings, General, Performance), then restart the browser.',
+  'Check that WebGL is not turned off (Firefox: webgl.disabled in about:config; Chrome: chrome://gpu shows its state).',
+  'Update the graphics driver, or open this page in another browser (a recent Chrome, Edge, Firefox or Safari).',
+];
+export const NO_WEBGL_NOTICE = {
+  why: 'The 3-D view needs WebGL, which this browser does not provide.',
+  works: NO_VIEW_WORKS,
+  tries: NO_VIEW_TRIES,
+};
+const rendererFailedNotice = (error) => ({
+  why: `The 3-D view could not start WebGL in this browser${error && error.message ? ` (${error.message})` : ''}.`,
+  works: NO_VIEW_WORKS,
+  tries: NO_VIEW_TRIES,
+});
 
 const DUST_ALTITUDE = 5; // m: the dust shows below this height
 const DUST_PARTICLES = 48; // per stream
 const DUST_LIFETIME = 1.0; // s
 const DUST_SPEED = 6.0; // m/s outwards along the ground
 const CHASE_DISTANCE = 2.5; // model radii from the vessel
+const CAMERA_CLEARANCE = 0.3; // m: every camera stays at least this far above the ground
+const BURIED_PULL_BACK = 4; // m of chase distance per m a vessel lies below the ground
 const OBSERVER = new THREE.Vector3(18, 1.8, 14); // m from the landing point
 const GROUND_SIZE = 20000; // m
 const PLUME_MIN_LEVEL = 1e-3;
@@ -38,16 +58,17 @@ export function webglAvailable() {
   }
 }
 
-// The view on `canvas`, or null without WebGL.
+// The view on `canvas` ({ view }), or without WebGL the notice to show
+// where it would be ({ view: null, notice }).
 export function createScene(canvas) {
-  if (!webglAvailable()) return null;
+  if (!webglAvailable()) return { view: null, notice: NO_WEBGL_NOTICE };
   let renderer;
   try {
     renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
-  } catch {
-    return null;
+  } catch (error) {
+    return { view: null, notice: rendererFailedNotice(error) };
   }
-  return new Scene(renderer, canvas);
+  return { view: new Scene(renderer, canvas), notice: null };
 }
 
 function partMesh(part, material) {
@@ -149,6 +170,7 @@ class Scene {
     this.identity = new THREE.Matrix4();
     this.scratch = new THREE.Vector3();
     this.lastTarget = new THREE.Vector3();
+    this.aim = new THREE.Vector3();
     this.forward = new THREE.Vector3();
     this.right = new THREE.Vector3();
     this.corner = new THREE.Vector3();
@@ -364,19 +386,29 @@ class Scene {
     for (const v of this.visuals) v.trajectory.visible = shown;
   }
 
+  // Where the cameras look for a vessel: the vessel, or where it went into
+  // the ground after a crash, so that no camera follows it below the surface.
+  aimAt(vis) {
+    this.aim.copy(vis.root.position);
+    this.aim.y = Math.max(this.aim.y, 0);
+    return this.aim;
+  }
+
   // The camera on vessel `selected`, whose state is s.
   placeCamera(selected, s) {
     const { camera, controls } = this;
     const vis = this.visuals[selected];
-    const target = vis.root.position;
+    const target = this.aimAt(vis);
     if (this.cameraMode === 'chase') {
       // Behind the vessel's heading, above and a little to its side.
       const h = (s.heading * Math.PI) / 180;
       this.forward.set(Math.sin(h), 0, -Math.cos(h));
       this.right.set(Math.cos(h), 0, Math.sin(h));
-      const d = CHASE_DISTANCE * vis.radius;
+      // Farther back the deeper a crashed vessel lies, to show where it went in.
+      const buried = Math.max(0, -vis.root.position.y);
+      const d = CHASE_DISTANCE * vis.radius + BURIED_PULL_BACK * buried;
       camera.position.copy(target).addScaledVector(this.forward, -0.75 * d).addScaledVector(this.right, 0.55 * d);
-      camera.position.y = Math.max(target.y + 0.45 * d, 0.3);
+      camera.position.y = Math.max(target.y + 0.45 * d, CAMERA_CLEARANCE);
       camera.lookAt(target);
     } else if (this.cameraMode === 'ground') {
       camera.position.copy(OBSERVER);
@@ -386,13 +418,17 @@ class Scene {
       camera.position.add(this.scratch.copy(target).sub(this.lastTarget));
       controls.target.copy(target);
       controls.update();
+      if (camera.position.y < CAMERA_CLEARANCE) {
+        camera.position.y = CAMERA_CLEARANCE;
+        camera.lookAt(target);
+      }
     }
     this.lastTarget.copy(target);
   }
 
   setCameraMode(mode, selected) {
     if (mode === 'orbit' && this.cameraMode !== 'orbit') {
-      this.controls.target.copy(this.visuals[selected].root.position);
+      this.controls.target.copy(this.aimAt(this.visuals[selected]));
       this.lastTarget.copy(this.controls.target);
     }
     this.cameraMode = mode;

@@ -3,7 +3,7 @@
 // keys, keypad and commands sent back (sim/live/Protocol.h).
 import { LiveSource, statusText } from './live.js';
 import { KeyTracker } from './keys.js';
-import { createScene, NO_WEBGL_NOTICE } from './scene.js';
+import { createScene } from './scene.js';
 import { el, fixed, setText, showInstruments, showHud, showAnnotations, showNoViewNotice } from './panel.js';
 import { setupViewControls, fillVesselChoice } from './replay.js';
 
@@ -13,8 +13,8 @@ const SENT_KEPT = 200; // messages kept for scripted checks
 export function startLive() {
   document.body.classList.add('live');
   const canvas = el('view');
-  const view = createScene(canvas);
-  if (!view) showNoViewNotice(NO_WEBGL_NOTICE);
+  const { view, notice } = createScene(canvas);
+  if (!view) showNoViewNotice(notice);
 
   let socket = null;
   let source = null;
