@@ -36,8 +36,6 @@ DIRECTIONS = {"east": (1.0, 0.0), "west": (-1.0, 0.0), "north": (0.0, 1.0), "sou
 MOON_GRAVITY = 1.62  # m/s^2
 PRESET_ALTITUDE = 830.0  # m, where the front-engine preset ends
 STANDARD_KEYS = ("STATUS", "RPOS", "RVEL", "AROT")
-# The flight host's limits for a soft first contact.
-SOFT_SINK, SOFT_DRIFT, SOFT_ATTITUDE = 2.5, 0.5, 5.0
 
 
 def v830(altitude, sink):
@@ -75,20 +73,9 @@ def check_template(text, args, mjd):
         raise SystemExit(f"template's start is not 2000 m, 20 m/s, nose east at lng {args.lng}, lat {args.lat}")
 
 
-def verdict(report):
-    """The outcome as the flight host states it, from the report: its first
-    words on the outcome line (a crash's line goes on with when the notice
-    was raised and how the lander ended)."""
-    vessel = report["vessels"][0]
-    td = vessel["touchdown"]
-    if td is None:
-        return "still flying"
-    if report["crash_notice_at"] is not None:
-        return "crashed"
-    soft = (-td["vertical_speed"] <= SOFT_SINK and td["horizontal_speed"] <= SOFT_DRIFT
-            and abs(td["pitch_deg"]) <= SOFT_ATTITUDE and abs(td["bank_deg"]) <= SOFT_ATTITUDE)
-    return "soft landing" if soft else "hard landing"
-
+# vtal-sim's verdicts, in short.
+SHORT = {"soft landing": "soft", "hard landing": "HARD", "crash": "CRASH", "tipped over": "TIPPED",
+         "still flying": "flying", "out of propellant before touchdown": "DRY"}
 
 # How vtal-sim's report says a vessel ended, in short.
 ENDINGS = {"at rest on the surface": "rest", "on the ground": "ground", "in flight": "flying"}
@@ -110,11 +97,11 @@ def fly(sim, workdir, name, scenario):
     with open(report) as f:
         rep = json.load(f)
     vessel = rep["vessels"][0]
-    outcome = verdict(rep)
+    # The verdict is the flight host's own (the classifier campaigns share).
     printed = re.search(r"outcome \([^)]*\): (.*)", run.stdout)
-    said = printed.group(1).strip() if printed else None
-    if said is None or not (said == outcome or outcome == "crashed" and said.startswith("crashed (")):
-        raise RuntimeError(f"{name}: report reads '{outcome}', vtal-sim printed '{said}'")
+    if printed is None or printed.group(1).strip() not in SHORT:
+        raise RuntimeError(f"{name}: no outcome line vtal-sim is known to print in: {run.stdout!r}")
+    outcome = printed.group(1).strip()
     td = vessel["touchdown"] or {}
     return {
         "outcome": outcome,
@@ -134,9 +121,8 @@ def num(x, fmt):
 
 
 def row(r):
-    short = {"soft landing": "soft", "hard landing": "HARD", "crashed": "CRASH",
-             "still flying": "flying"}[r["outcome"]]
-    if r["outcome"] == "crashed":
+    short = SHORT[r["outcome"]]
+    if r["outcome"] in ("crash", "tipped over"):
         short += "," + ENDINGS[r["ended"]] + "," + posture(r["tilt"])
     return (f"{short:<17} {num(r['t'], '7.2f')} {num(r['sink'], '6.2f')} {num(r['drift'], '5.2f')}"
             f" {num(r['pitch'], '7.1f')} {num(r['bank'], '6.1f')} {num(r['heading'], '6.1f')}")
