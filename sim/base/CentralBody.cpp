@@ -49,11 +49,12 @@ double NodeAt(const RotationElements &e, double mjd) {
                                          : e.nodeLongitude;
 }
 
-// The spin axis alone: R_ref times the y column of the node's tilt.
-Vec3 AxisOnly(const RotationElements &e, const Mat3 &reference, double mjd) {
+// The spin axis alone: R_ref times the y column of the node's tilt, whose
+// obliquity's cosine and sine are given.
+Vec3 AxisOnly(const RotationElements &e, const Mat3 &reference, double cosObliquity, double sinObliquity,
+              double mjd) {
     const double node = NodeAt(e, mjd);
-    const double se = std::sin(e.obliquity);
-    return reference * Vec3(-std::sin(node) * se, std::cos(e.obliquity), std::cos(node) * se);
+    return reference * Vec3(-std::sin(node) * sinObliquity, cosObliquity, std::cos(node) * sinObliquity);
 }
 
 AxisAtDate AxisAt(const RotationElements &e, double mjd) {
@@ -124,17 +125,23 @@ Mat3 CentralBody::Orientation(double mjd) const {
     return axis.tilt * RotationY(RotationAngleAt(rotation, axis, mjd));
 }
 
-Vec3 CentralBody::SpinAxis(double mjd) const { return AxisOnly(rotation, ReferenceTilt(rotation), mjd); }
+Vec3 CentralBody::SpinAxis(double mjd) const {
+    return AxisOnly(rotation, ReferenceTilt(rotation), std::cos(rotation.obliquity), std::sin(rotation.obliquity), mjd);
+}
 
 void CentralBody::SetDate(double mjd) {
-    // The reference tilt is constant; it is made again only if the elements changed.
-    if (referenceObliquity_ != rotation.precessionObliquity || referenceNode_ != rotation.precessionNodeLongitude) {
+    // The reference tilt and the obliquity are constant; made again only if the elements changed.
+    if (referenceObliquity_ != rotation.precessionObliquity || referenceNode_ != rotation.precessionNodeLongitude ||
+        obliquity_ != rotation.obliquity) {
         referenceTilt_ = ReferenceTilt(rotation);
         referenceObliquity_ = rotation.precessionObliquity;
         referenceNode_ = rotation.precessionNodeLongitude;
+        obliquity_ = rotation.obliquity;
+        cosObliquity_ = std::cos(obliquity_);
+        sinObliquity_ = std::sin(obliquity_);
     }
     date_ = mjd;
-    axis_ = AxisOnly(rotation, referenceTilt_, mjd);
+    axis_ = AxisOnly(rotation, referenceTilt_, cosObliquity_, sinObliquity_, mjd);
     spin_ = axis_ * SpinRate();
 }
 

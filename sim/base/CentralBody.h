@@ -74,6 +74,8 @@ struct CentralBody {
     // The precession reference's tilt, and the elements it was made from.
     Mat3 referenceTilt_ = Mat3::Identity();
     double referenceObliquity_ = 0.0, referenceNode_ = 0.0;
+    // The axis's obliquity, with its cosine and sine.
+    double obliquity_ = 0.0, cosObliquity_ = 1.0, sinObliquity_ = 0.0;
 };
 
 // The bodies the host models, by name without regard to case, standing at

@@ -92,9 +92,13 @@ Rates Derivative(const Vessel &v, const Kinematics &k, const CentralBody &body, 
     r.vel = k.velocityGlobal;
     // Point-mass gravity, and the loads turned into the global frame.
     r.acc = GravityAcceleration(k.positionGlobal, radius, body) + rot * force / c.mass;
+    r.torque = torque;
+    // A contact sub-step turns the rates and the attitude itself (from the
+    // torque and the new rates); only free flight's midpoint rule needs the
+    // derivatives of both.
+    if (contact) return r;
     // Euler's equations in the host's rate convention: I w' = tau + w x (I w).
     r.omegaDot = (torque + k.bodyRates.cross(c.inertia.cwiseProduct(k.bodyRates))).cwiseProduct(c.inverseInertia);
-    r.torque = torque;
     // A body axis e moves as e x w: in the ordinary formulas a turn by -w.
     const Quat w(0.0, -k.bodyRates.x(), -k.bodyRates.y(), -k.bodyRates.z());
     r.spin = k.attitude * w;
