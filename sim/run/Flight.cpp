@@ -297,7 +297,10 @@ void Flight::Step() {
     progress_->Update(world);
     if (options_.until < 0.0) {
         const Vessel &f = *world.Focus();
-        const bool resting = f.contact.groundContact && GroundVelocity(f, world.Body()).norm() < kRestSpeed;
+        // The rest is counted from the last scripted key-up, so that what
+        // the keys started (panels take 10 s) finishes before the stop.
+        const bool resting = f.contact.groundContact && GroundVelocity(f, world.Body()).norm() < kRestSpeed &&
+                             world.KeyScriptFinished();
         restedFor_ = resting ? restedFor_ + options_.dt : 0.0;
         rested_ = restedFor_ >= kRestTimeToStop - kTimeTolerance;
     }

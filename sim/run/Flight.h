@@ -19,7 +19,8 @@
 
 namespace vtal::sim {
 
-// Without --until: stop once the focus vessel has rested this long, or at the limit.
+// Without --until: stop once the focus vessel has rested this long after the
+// last scripted key came up, or at the limit.
 constexpr double kRestTimeToStop = 10.0;   // s
 constexpr double kRestSpeed = 0.5;         // m/s: slower than this on the ground counts as resting
 constexpr double kDefaultTimeLimit = 600.0; // s

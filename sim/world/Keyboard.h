@@ -67,6 +67,8 @@ public:
     void Feed(double time, Keyboard &keyboard);
     // The events whose key never went down: due after the last Feed.
     std::vector<KeyEvent> NotPressed() const;
+    // Whether every key of the script has gone down and come up again.
+    bool Finished() const { return next_ >= transitions_.size(); }
 
 private:
     struct Timed {

@@ -98,6 +98,8 @@ public:
     Keyboard &Keys() { return keyboard_; }
     // The scripted keys that have not gone down yet (due after the time reached).
     std::vector<KeyEvent> UnpressedKeys() const { return script_.NotPressed(); }
+    // Whether the key script has been played to its last key-up.
+    bool KeyScriptFinished() const { return script_.Finished(); }
 
     // Paints the focus vessel's head-up display onto the canvas.
     void PaintHud();
