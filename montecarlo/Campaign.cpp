@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 
 #include "montecarlo/ProcessPool.h"
 #include "montecarlo/PropellantBound.h"
+#include "montecarlo/ReplayAccount.h"
 #include "montecarlo/Random.h"
 #include "montecarlo/StartState.h"
 #include "sim/run/Flight.h"
@@ -77,7 +81,9 @@ public:
         r_.clamped = ApplyDraw(v, body, r_.draw);
     }
 
-    void start(sim::World &world, const std::string &scenarioPath) {
+    // Notes the start as flown; writes it as a scenario described as this
+    // run's and prints that account if asked.
+    void start(sim::World &world, const CampaignSetup &setup, const std::string &scenarioPath, std::ostream *report) {
         sim::Vessel &v = *world.Focus();
         r_.start = ReadStart(v, world.Body());
         r_.propellantBound = LeastPropellant(v, world.Body());
@@ -85,7 +91,11 @@ public:
         tank_ = MainTank(v);
         startPropellant_ = tank_ ? tank_->mass : 0.0;
         focus_ = v.name;
-        if (!scenarioPath.empty()) sim::WriteFileAtomically(scenarioPath, world.SaveScenario(true));
+        if (scenarioPath.empty() && !report) return;
+        const std::vector<std::string> account = DispersedStartAccount(setup, r_);
+        if (!scenarioPath.empty()) sim::WriteFileAtomically(scenarioPath, world.SaveScenario(true, account));
+        if (report)
+            for (const std::string &line : account) *report << line << "\n";
     }
 
     void frame(sim::World &world) {
@@ -155,11 +165,16 @@ RunRecord FailedRecord(const CampaignSetup &setup, long index, const std::string
     return r;
 }
 
+// Where a run flown alone leaves what it printed for its parent.
+struct ReplayFiles {
+    sim::TemporaryFile out{"vtal-sim-replay-out"}, err{"vtal-sim-replay-err"};
+};
+
 // Flies runs indexOf(0) .. indexOf(count - 1) in child processes and hands
 // their records to `take` in that order; returns false if stop() ended it
 // early (the records of the runs finished by then are all handed on).
 bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<long(long)> &indexOf, int jobs,
-                   const std::string &scenarioPath, const std::string &viewPath,
+                   const std::string &scenarioPath, const std::string &viewPath, const ReplayFiles *replayFiles,
                    const std::function<void(const RunRecord &)> &take, const std::function<void(long)> &progress,
                    const std::function<bool()> &stop) {
     std::map<long, RunRecord> waiting;  // finished ahead of a lower slot
@@ -167,7 +182,15 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
     const bool complete = RunInChildProcesses(
         count, jobs, sizeof(RunRecord),
         [&](long slot, void *out) {
-            const RunRecord r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath);
+            RunRecord r;
+            if (replayFiles) {
+                // The child's standard streams are silenced: it writes what
+                // it prints to files the parent reads back.
+                std::ofstream printed(replayFiles->out.Path()), warned(replayFiles->err.Path());
+                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath, &printed, &warned);
+            } else {
+                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath);
+            }
             std::memcpy(out, &r, sizeof r);
         },
         [&](long slot, const void *bytes, const TaskOutcome &outcome) {
@@ -240,7 +263,7 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
 }
 
 RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
-                 const std::string &viewPath) {
+                 const std::string &viewPath, std::ostream *report, std::ostream *warnings) {
     CheckModulesNotLoaded(setup);
     RunRecord record = BlankRecord(setup, index);
     RunObserver observer(record);
@@ -251,28 +274,32 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     o.scenarioText = setup.scenarioText;
     o.dt = setup.options.dt;
     o.viewPath = viewPath;
-    o.quiet = true;
+    // A run flown alone prints what a flight prints; a campaign's keep quiet.
+    o.quiet = !report;
     o.progress = false;
-    o.out = &discarded;
-    o.err = &discarded;
+    o.out = report ? report : &discarded;
+    o.err = warnings ? warnings : &discarded;
     o.adjustStart = [&](sim::Vessel &v, const sim::CentralBody &body) {
         if (v.name == setup.focusName) observer.disperse(v, body);
     };
     sim::Flight flight(o);
-    observer.start(flight.GetWorld(), scenarioPath);
+    observer.start(flight.GetWorld(), setup, scenarioPath, report);
     while (flight.Continues()) {
         flight.Step();
         observer.frame(flight.GetWorld());
     }
     const sim::RunResult result = flight.Finish();
     observer.finish(result, setup.options.thresholds);
+    if (report) report->flush();
+    if (warnings) warnings->flush();
     return record;
 }
 
 bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
                  const std::function<void(long)> &progress, const std::function<bool()> &stop) {
     return FlyInChildren(
-        setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "", take, progress, stop);
+        setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "", nullptr, take, progress,
+        stop);
 }
 
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
@@ -282,11 +309,16 @@ std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::functi
 }
 
 RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
-                    const std::string &viewPath) {
+                    const std::string &viewPath, ReplayText *text) {
     RunRecord record;
+    const std::unique_ptr<ReplayFiles> files = text ? std::make_unique<ReplayFiles>() : nullptr;
     FlyInChildren(
-        setup, 1, [index](long) { return index; }, 1, scenarioPath, viewPath,
+        setup, 1, [index](long) { return index; }, 1, scenarioPath, viewPath, files.get(),
         [&record](const RunRecord &r) { record = r; }, nullptr, nullptr);
+    if (files) {
+        text->out = sim::ReadInputFile(files->out.Path());
+        text->err = sim::ReadInputFile(files->err.Path());
+    }
     return record;
 }
 

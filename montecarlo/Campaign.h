@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,12 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options);
 // fresh process, as RunCampaign does. Throws std::logic_error if a module of
 // the scenario is loaded already. If `scenarioPath` is not empty, the run's
 // dispersed start is written there as an ordinary scenario.
-// If `viewPath` is not empty, the run's replay page is written there.
+// If `viewPath` is not empty, the run's replay page is written there. If
+// `report` is not null, the account of the dispersed start and the flight's
+// report, as vtal-sim prints a flight's, are written to it and the flight's
+// warnings to `warnings` (both flushed).
 RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scenarioPath = "",
-                 const std::string &viewPath = "");
+                 const std::string &viewPath = "", std::ostream *report = nullptr, std::ostream *warnings = nullptr);
 
 // Runs may finish this far ahead of the lowest one still flying (or four
 // times the processes, if more): the records waiting to be handed on in run
@@ -69,10 +73,16 @@ bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunR
 // enough to keep whole: tests and benchmarks).
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long done)> &progress);
 
+// What a run flown alone printed: the account of its start and the flight's
+// report (standard output), the flight's warnings (standard error).
+struct ReplayText {
+    std::string out, err;
+};
+
 // Flies one run in a child process and returns its record; writes its start
-// as a scenario to `scenarioPath` unless that is empty.
-// and its replay page to `viewPath` unless that is empty.
+// as a scenario to `scenarioPath` and its replay page to `viewPath` unless
+// they are empty, and what it printed to `text` unless that is null.
 RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
-                    const std::string &viewPath = "");
+                    const std::string &viewPath = "", ReplayText *text = nullptr);
 
 }  // namespace vtal::montecarlo

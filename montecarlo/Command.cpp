@@ -200,8 +200,10 @@ void CheckOutputsApart(const Arguments &a, const CampaignSetup &setup) {
 
 int Replay(const CampaignSetup &setup, const Arguments &a) {
     WarnOutsideCampaign(setup, a);
-    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath);
-    std::cout << CsvHeader() << "\n" << CsvRow(r) << "\n";
+    ReplayText text;
+    const RunRecord r = ReplayRun(setup, a.replay, a.writeScenario, a.viewPath, &text);
+    std::cout << text.out << std::flush;
+    std::cerr << text.err;
     if (r.outcome == Outcome::Error) {
         std::cerr << "vtal-sim montecarlo: run " << a.replay << " could not be flown: " << r.failure << "\n";
         return kExitFailed;
@@ -299,8 +301,8 @@ int RunMonteCarloCommand(int argc, char **argv) {
     app.add_option("--seed", a.seedText, "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
                                          "(default 1)");
     app.add_option("--jobs", a.jobsText, "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)");
-    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its CSV row; --csv and --plot then write that run's");
-    app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE");
+    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its start and report as vtal-sim prints a flight's; --csv and --plot then write that run's");
+    app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE, described as that run's");
     app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
         ->allow_extra_args(false);

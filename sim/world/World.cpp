@@ -179,9 +179,11 @@ void World::ModuleLines(Vessel &v, std::string &text) {
 
 std::string World::SaveScenario() { return SaveScenario(options_.preciseSave); }
 
-std::string World::SaveScenario(bool precise) {
+std::string World::SaveScenario(bool precise) { return SaveScenario(precise, scenario_.description); }
+
+std::string World::SaveScenario(bool precise, const std::vector<std::string> &description) {
     std::string out = "BEGIN_DESC\n";
-    for (const std::string &line : scenario_.description) out += line + "\n";
+    for (const std::string &line : description) out += line + "\n";
     out += "END_DESC\n\nBEGIN_ENVIRONMENT\n  System " + scenario_.system + "\n  Date MJD " + Exact(Mjd()) +
            "\nEND_ENVIRONMENT\n\nBEGIN_FOCUS\n  Ship " + (focus_ ? focus_->name : std::string()) + "\nEND_FOCUS\n\n";
     for (const std::string &section : scenario_.carriedSections) out += section + "\n";

@@ -109,6 +109,8 @@ public:
     // decimals, or (precise, or the world's preciseSave option) every digit.
     std::string SaveScenario();
     std::string SaveScenario(bool precise);
+    // The same with another description than the scenario's own.
+    std::string SaveScenario(bool precise, const std::vector<std::string> &description);
     // A vessel's own scenario lines (those its module writes after the standard ones).
     void ModuleLines(Vessel &v, std::string &text);
 

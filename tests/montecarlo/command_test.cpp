@@ -134,15 +134,17 @@ TEST(Command, CampaignWritesSummaryRowsAndPlot) {
     EXPECT_EQ(rows.size(), 25u);
     EXPECT_EQ(ReadFile(png).substr(1, 3), "PNG");
 
-    // Any run flown alone prints the row the campaign wrote for it.
+    // Any run flown alone writes the row the campaign wrote for it.
+    const std::string alone = Temp("mc_cmd_alone.csv");
     for (int run : {0, 13, 23}) {
-        const Ran replay = Montecarlo("--seed 5 --replay " + std::to_string(run));
+        const Ran replay = Montecarlo("--seed 5 --replay " + std::to_string(run) + " --csv " + alone);
         ASSERT_EQ(replay.status, 0) << replay.err;
-        const std::vector<std::string> printed = Lines(replay.out);
-        ASSERT_EQ(printed.size(), 2u) << replay.out;
-        EXPECT_EQ(printed[0], rows[0]);
-        EXPECT_EQ(printed[1], rows[static_cast<std::size_t>(run) + 1]);
+        const std::vector<std::string> written = Lines(ReadFile(alone));
+        ASSERT_EQ(written.size(), 2u) << ReadFile(alone);
+        EXPECT_EQ(written[0], rows[0]);
+        EXPECT_EQ(written[1], rows[static_cast<std::size_t>(run) + 1]);
     }
+    std::remove(alone.c_str());
     std::remove(csv.c_str());
     std::remove(png.c_str());
 }
@@ -153,11 +155,17 @@ TEST(Command, CampaignWritesSummaryRowsAndPlot) {
 TEST(Command, ReplayedStartWrittenAsAScenarioFliesAlike) {
     const std::string scn = Temp("mc_replay.scn"), page = Temp("mc_replay.html");
     const std::string view = vtal::sim::kViewerBuilt ? " --view " + page : "";
-    const Ran replay = Montecarlo("--seed 9 --replay 4 --write-scenario " + scn + view);
+    const std::string csv = Temp("mc_replay.csv");
+    const Ran replay = Montecarlo("--seed 9 --replay 4 --write-scenario " + scn + " --csv " + csv + view);
     ASSERT_EQ(replay.status, 0) << replay.err;
     const std::string text = ReadFile(scn);
     EXPECT_NE(text.find("BEGIN_SHIPS"), std::string::npos) << text;
     EXPECT_NE(text.find("RPOS"), std::string::npos) << text;
+    // Its description is the dispersed start's, not the scenario's own.
+    EXPECT_NE(text.find("BEGIN_DESC\nRun 4 of a vtal-sim montecarlo campaign of seed 9 over Descent.scn,"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("sinking at 20 m/s"), std::string::npos) << "the undispersed start's description: " << text;
 
     const std::string out = Temp("mc_replay_fly.txt");
     const std::string command = std::string(VTAL_SIM_EXE) + " --root " + VTAL_SIM_ROOT + " " + scn + " >" + out + " 2>&1";
@@ -165,8 +173,10 @@ TEST(Command, ReplayedStartWrittenAsAScenarioFliesAlike) {
     const std::string flown = ReadFile(out);
     std::remove(out.c_str());
     std::remove(scn.c_str());
-    // The campaign's row gives the touchdown time; the flight reports it too.
-    const std::vector<std::string> printed = Lines(replay.out);
+    // The campaign's row gives the touchdown time; the flight reports it
+    // too, and so does the replay's own report.
+    const std::vector<std::string> printed = Lines(ReadFile(csv));
+    std::remove(csv.c_str());
     ASSERT_EQ(printed.size(), 2u);
     const std::vector<std::string> header = Fields(printed[0]), row = Fields(printed[1]);
     double rowTime = -1;
@@ -175,6 +185,9 @@ TEST(Command, ReplayedStartWrittenAsAScenarioFliesAlike) {
     const std::size_t at = flown.find("touchdown at t = ");
     ASSERT_NE(at, std::string::npos) << flown;
     EXPECT_NEAR(std::stod(flown.substr(at + 17)), rowTime, 0.006) << flown;
+    const std::size_t reported = replay.out.find("touchdown at t = ");
+    ASSERT_NE(reported, std::string::npos) << replay.out;
+    EXPECT_NEAR(std::stod(replay.out.substr(reported + 17)), rowTime, 0.006) << replay.out;
 
     if (!vtal::sim::kViewerBuilt) return;
     const std::string html = ReadFile(page);

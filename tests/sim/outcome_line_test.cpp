@@ -89,12 +89,13 @@ TEST_F(CommandTest, ACampaignRunAndItsStartFlownAloneGetTheSameOutcome) {
         "--disperse bank=none --disperse heading=none --disperse pitch_rate=none --disperse yaw_rate=none "
         "--disperse bank_rate=none --disperse propellant=none ";
     for (const auto &c : cases) {
-        const Ran campaign = Run("montecarlo --no-progress" + kRoot + "--replay 0 --write-scenario start.scn " + none +
-                                 c.dispersions);
+        const Ran campaign = Run("montecarlo --no-progress" + kRoot + "--replay 0 --write-scenario start.scn " +
+                                 "--csv run.csv " + none + c.dispersions);
         ASSERT_EQ(campaign.status, 0) << campaign.err;
-        const std::size_t row = campaign.out.find('\n') + 1;
+        const std::string csv = ReadAll(In("run.csv"));
+        const std::size_t row = csv.find('\n') + 1;
         std::vector<std::string> fields;
-        std::stringstream cells(campaign.out.substr(row));
+        std::stringstream cells(csv.substr(row));
         for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
         ASSERT_GT(fields.size(), 13u);
         sim::Outcome outcome = sim::Outcome::Error;
@@ -103,6 +104,7 @@ TEST_F(CommandTest, ACampaignRunAndItsStartFlownAloneGetTheSameOutcome) {
         const Ran alone = Run(kRoot + "start.scn");
         ASSERT_EQ(alone.status, 0) << alone.err;
         EXPECT_EQ(OutcomeLines(alone.out), std::vector<std::string>{std::string("Lander: ") + c.verdict}) << alone.out;
+        EXPECT_EQ(OutcomeLines(campaign.out), OutcomeLines(alone.out)) << "the replay's own report: " << campaign.out;
         EXPECT_STREQ(sim::Verdict(outcome), c.verdict) << "the campaign said " << fields[13];
     }
 }
