@@ -269,7 +269,7 @@ TEST_F(CommandTest, AScenarioPathThatIsNoFileGetsItsReason) {
     } cases[] = {{"folder.scn", "is a folder"},
                  {"pipe.scn", "is a FIFO (named pipe)"},
                  {"/dev/zero", "is a device"},
-                 {"missing.scn", "no such file"}};
+                 {"missing.scn", "scenario 'missing.scn' not found"}};
     for (const auto &c : cases) {
         const Ran r = Run(kRoot + c.path);
         EXPECT_EQ(r.status, 2) << c.path << ": " << r.err;
