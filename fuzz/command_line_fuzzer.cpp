@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const vtal::app::FlightArguments a = vtal::app::ParseFlightArguments(static_cast<int>(argv.size()), argv.data());
     if (!a.fly) {
-        if (a.exitStatus == vtal::sim::kExitOk && a.help.empty()) Fail("stopped without help or an error", "");
+        if (a.exitStatus == vtal::sim::kExitOk && a.help.empty() && !a.list && !a.version)
+            Fail("stopped without help, a listing, the versions or an error", "");
         if (a.exitStatus != vtal::sim::kExitOk) CheckMessage(a.error);
         return 0;
     }

@@ -296,21 +296,33 @@ int RunMonteCarloCommand(int argc, char **argv) {
     CLI::App app(kDescription, "vtal-sim montecarlo");
     app.footer(DispersionHelp());
     app.add_option("scenario", a.campaign.scenario,
-                   "Scenario file, or its name under the installation's Scenarios/ (default: the default descent)");
-    app.add_option("--runs", a.runsText, "Number of runs, 1 to 100000000 (default 1000)");
-    app.add_option("--seed", a.seedText, "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
-                                         "(default 1)");
-    app.add_option("--jobs", a.jobsText, "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)");
-    app.add_option("--replay", a.replayText, "Fly only run I (counted from 0) and print its start and report as vtal-sim prints a flight's; --csv and --plot then write that run's");
-    app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE, described as that run's");
-    app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html");
+                   "Scenario file, or its name under the installation's Scenarios/ (default: the default descent)")
+        ->type_name("FILE|NAME");
+    app.add_option("--runs", a.runsText, "Number of runs, 1 to 100000000 (default 1000)")->type_name("N");
+    app.add_option("--seed", a.seedText,
+                   "Campaign seed, 0 to 2^64-1; run I draws from a seed derived from it and I "
+                   "(default 1)")
+        ->type_name("N");
+    app.add_option("--jobs", a.jobsText,
+                   "Runs flown at a time, each in its own process, 1 to 1024 (default: all cores)")
+        ->type_name("N");
+    app.add_option("--replay", a.replayText,
+                   "Fly only run I (counted from 0) and print its start and report as vtal-sim prints a flight's; --csv "
+                   "and --plot then write that run's")
+        ->type_name("I");
+    app.add_option("--write-scenario", a.writeScenario, "With --replay: write that run's start as a scenario FILE, described as that run's")
+        ->type_name("FILE");
+    app.add_option("--view", a.viewPath, "With --replay: write that run's replay page to FILE.html")->type_name("FILE");
     app.add_option("--disperse", a.disperse, "NAME=DIST: a quantity's dispersion (see below); repeatable")
-        ->allow_extra_args(false);
-    app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)");
-    app.add_option("--csv", a.csvPath, "Write one row per run to FILE.csv (an interrupted campaign's ends with a '# partial' line)");
-    app.add_option("--plot", a.plotPath, "Draw the landing envelope into FILE.png (gnuplot)");
-    app.add_option("--dt", a.dtText, "Frame step, s (default 1/60; above 0, at most 1)");
-    app.add_option("--root", a.campaign.root, "Installation folder (default: next to the program)");
+        ->allow_extra_args(false)
+        ->type_name("NAME=DIST");
+    app.add_option("--dispersions", a.dispersionFile, "JSON file of dispersions (see below)")->type_name("FILE");
+    app.add_option("--csv", a.csvPath,
+                   "Write one row per run to FILE.csv (an interrupted campaign's ends with a '# partial' line)")
+        ->type_name("FILE");
+    app.add_option("--plot", a.plotPath, "Draw the landing envelope into FILE.png (gnuplot)")->type_name("FILE");
+    app.add_option("--dt", a.dtText, "Frame step, s (default 1/60; above 0, at most 1)")->type_name("SECONDS");
+    app.add_option("--root", a.campaign.root, "Installation folder (default: next to the program)")->type_name("DIR");
     app.add_flag("--no-progress", a.noProgress, "No progress bar");
 
     try {

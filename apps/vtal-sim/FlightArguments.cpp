@@ -34,6 +34,18 @@ void ReadNumbers(const NumberArguments &n, sim::RunOptions &o) {
     if (!n.every.empty()) o.every = sim::ParseArgumentNumber(n.every, "--every", 0.0, kLargestSeconds);
 }
 
+// --list and --version fly nothing: of the other options they take only
+// --root. Empty if nothing else was given.
+std::string AloneProblem(const CLI::App &app, const std::string &command) {
+    for (const CLI::Option *option : app.get_options()) {
+        const std::string name = option->get_name();
+        if (option->count() == 0 || name == command || name == "--root") continue;
+        return command + " flies nothing and takes no other option but --root (" +
+               (name == "scenario" ? std::string("a scenario was given") : name + " was given") + ")";
+    }
+    return "";
+}
+
 }  // namespace
 
 FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
@@ -41,24 +53,34 @@ FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
     sim::RunOptions &o = a.options;
     NumberArguments numbers;
     CLI::App app(kDescription, "vtal-sim");
-    app.add_option("scenario", o.scenario, "Scenario file, or its name under the installation's Scenarios/");
+    app.add_option("scenario", o.scenario, "Scenario file, or its name under the installation's Scenarios/")
+        ->type_name("FILE|NAME");
     app.add_option("--until", numbers.until,
                    "Simulation time to stop at, s (default: once the focus vessel has rested on the ground for 10 s, "
-                   "at most 600 s)");
-    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)");
-    app.add_option("--keys", o.keys, kKeysHelp);
-    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals");
+                   "at most 600 s)")
+        ->type_name("SECONDS");
+    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)")->type_name("SECONDS");
+    app.add_option("--keys", o.keys, kKeysHelp)->type_name("KEYS");
+    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals")
+        ->type_name("FILE");
     app.add_flag("--precise", o.precise, "Save with 17 significant digits, for exact continuation");
-    app.add_option("--telemetry", o.telemetryPath, "Write telemetry rows to FILE.csv");
-    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)");
-    app.add_option("--report", o.reportPath, "Write the JSON report to FILE.json");
-    app.add_option("--plot", o.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)");
-    app.add_option("--hud", o.hudPath, "Write the last painted head-up display to FILE.svg");
+    app.add_option("--telemetry", o.telemetryPath, "Write telemetry rows to FILE.csv")->type_name("FILE");
+    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)")->type_name("SECONDS");
+    app.add_option("--report", o.reportPath, "Write the JSON report to FILE.json")->type_name("FILE");
+    app.add_option("--plot", o.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)")
+        ->type_name("FILE");
+    app.add_option("--hud", o.hudPath, "Write the last painted head-up display to FILE.svg")->type_name("FILE");
     app.add_option("--view", o.viewPath,
                    "Write a replay page of the run to FILE.html: the flight in 3-D, its instruments and head-up "
-                   "display, for any browser and without a network");
-    app.add_option("--root", o.root, "Installation folder (default: next to the program)");
+                   "display, for any browser and without a network")
+        ->type_name("FILE");
+    app.add_option("--root", o.root, "Installation folder (default: next to the program)")->type_name("DIR");
     app.add_flag("--quiet", o.quiet, "Print nothing but warnings and errors");
+    app.add_flag("--list", a.list,
+                 "List the installed scenarios (under the installation's Scenarios/), each with the first line of "
+                 "its description, and fly nothing");
+    app.add_flag("--version", a.version,
+                 "Print the version of vtal-sim and of the lander module, as the module reports it, and fly nothing");
 
     try {
         app.parse(argc, argv);
@@ -69,6 +91,12 @@ FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
         a.error = e.what();
         a.usageHint = true;
         a.exitStatus = sim::kExitBadInput;
+        return a;
+    }
+    if (a.list || a.version) {
+        a.error = AloneProblem(app, a.list ? "--list" : "--version");
+        a.exitStatus = a.error.empty() ? sim::kExitOk : sim::kExitBadInput;
+        a.usageHint = !a.error.empty();
         return a;
     }
     try {

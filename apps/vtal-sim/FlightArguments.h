@@ -11,7 +11,10 @@
 namespace vtal::app {
 
 struct FlightArguments {
-    bool fly = false;          // false: exit with `exitStatus` after printing `help` or `error`
+    bool fly = false;          // false: exit with `exitStatus` after printing `help` or `error`,
+                               // or after listing the scenarios or the versions
+    bool list = false;         // --list: the installed scenarios (of options.root)
+    bool version = false;      // --version: the program's and the lander module's
     int exitStatus = sim::kExitOk;
     sim::RunOptions options;
     std::string help;          // the help text, when asked for

@@ -41,25 +41,33 @@ int RunLiveCommand(int argc, char **argv) {
     sim::RunOptions &run = o.session.run;
     LiveArguments numbers;
     CLI::App app(kDescription, "vtal-sim live");
-    app.add_option("scenario", run.scenario, "Scenario file, or its name under the installation's Scenarios/");
-    app.add_option("--port", numbers.port, "Port of the page (default 8765; 0: any free port, printed)");
-    app.add_option("--bind", o.bindAddress,
-                   "Address to listen on (default 127.0.0.1; any other lets whoever reaches it and knows the token fly)");
+    app.add_option("scenario", run.scenario, "Scenario file, or its name under the installation's Scenarios/")
+        ->type_name("FILE|NAME");
+    app.add_option("--port", numbers.port, "Port of the page (default 8765; 0: any free port, printed)")
+        ->type_name("PORT");
+    app.add_option(
+           "--bind", o.bindAddress,
+           "Address to listen on (default 127.0.0.1; any other lets whoever reaches it and knows the token fly)")
+        ->type_name("ADDRESS");
     app.add_flag("--open", o.openBrowser, "Start the desktop's browser on the page (xdg-open)");
     app.add_flag("--paused", o.session.paused, "Start paused");
-    app.add_option("--warp", numbers.warp, "Time acceleration at the start (1 to 1000; default 1)");
-    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)");
+    app.add_option("--warp", numbers.warp, "Time acceleration at the start (1 to 1000; default 1)")
+        ->type_name("FACTOR");
+    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)")->type_name("SECONDS");
     app.add_option("--save", run.savePath,
                    "Write the whole scenario to FILE at the end, and when the page saves (default for the page's "
-                   "Save: SCENARIO-live-N.scn in the current folder)");
+                   "Save: SCENARIO-live-N.scn in the current folder)")
+        ->type_name("FILE");
     app.add_flag("--precise", run.precise, "Save with 17 significant digits, for exact continuation");
-    app.add_option("--telemetry", run.telemetryPath, "Write telemetry rows to FILE.csv");
-    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)");
-    app.add_option("--report", run.reportPath, "Write the JSON report to FILE.json");
-    app.add_option("--plot", run.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)");
-    app.add_option("--hud", run.hudPath, "Write the last painted head-up display to FILE.svg");
-    app.add_option("--view", run.viewPath, "Write a replay page of the session as flown to FILE.html");
-    app.add_option("--root", run.root, "Installation folder (default: next to the program)");
+    app.add_option("--telemetry", run.telemetryPath, "Write telemetry rows to FILE.csv")->type_name("FILE");
+    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)")->type_name("SECONDS");
+    app.add_option("--report", run.reportPath, "Write the JSON report to FILE.json")->type_name("FILE");
+    app.add_option("--plot", run.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)")
+        ->type_name("FILE");
+    app.add_option("--hud", run.hudPath, "Write the last painted head-up display to FILE.svg")->type_name("FILE");
+    app.add_option("--view", run.viewPath, "Write a replay page of the session as flown to FILE.html")
+        ->type_name("FILE");
+    app.add_option("--root", run.root, "Installation folder (default: next to the program)")->type_name("DIR");
     app.add_flag("--quiet", run.quiet, "Print nothing but the address, warnings and errors");
 
     try {

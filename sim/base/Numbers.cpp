@@ -1,5 +1,6 @@
 #include "sim/base/Numbers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -50,10 +51,37 @@ std::string Fixed(double x, int decimals) {
     return buf;
 }
 
-std::string Plain(double x) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", x);
-    return text;
+std::string Plain(double x, int significant) {
+    if (!std::isfinite(x)) return std::isnan(x) ? "nan" : x > 0 ? "inf" : "-inf";
+    if (x == 0.0) return "0";
+    const double size = std::fabs(x);
+    char text[64];
+    if (size < kSmallestPlain || size >= kLargestPlain) {
+        std::snprintf(text, sizeof text, "%.*g", significant, x);
+        return text;
+    }
+    // As many decimals as the significant digits reach, then the zeros
+    // they leave at the end dropped.
+    const int leading = static_cast<int>(std::floor(std::log10(size)));
+    const int decimals = std::max(0, significant - 1 - leading);
+    std::snprintf(text, sizeof text, "%.*f", decimals, x);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+        out.erase(out.find_last_not_of('0') + 1);
+        if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+}
+
+int DecimalsForStep(double step, int least) {
+    // A step's multiples written with as many decimals as reach its first
+    // significant digit differ from one another by at least the last digit.
+    constexpr int kMostDecimals = 17;
+    constexpr double kRoundingSlack = 1e-9;  // 1e-7 is 0.99999... x 1e-7 as a double
+    if (!(step > 0.0) || !std::isfinite(step)) return least;
+    int decimals = least;
+    while (decimals < kMostDecimals && step * std::pow(10.0, decimals) < 1.0 - kRoundingSlack) ++decimals;
+    return decimals;
 }
 
 }  // namespace vtal::sim

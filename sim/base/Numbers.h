@@ -36,8 +36,19 @@ std::string Exact(double x);
 // Formats a double with a fixed number of decimals, as the host writes its
 // scenario lines.
 std::string Fixed(double x, int decimals);
-// A number for a message: plain digits for ordinary sizes, an exponent for
-// the others, never hundreds of digits.
-std::string Plain(double x);
+// Numbers in messages are written in plain digits within these sizes: a
+// frame step of 1e-15 s reads "0.000000000000001". Beyond them, sizes no
+// run can hold ("1e+200 m from the centre"), they keep an exponent rather
+// than hundreds of digits.
+constexpr double kSmallestPlain = 1e-15;
+constexpr double kLargestPlain = 1e16;
+// A number for a message: `significant` significant digits, trailing zeros
+// dropped ("16666666.67", "0.0000001", "1000000000000").
+std::string Plain(double x, int significant = 10);
+
+// Decimals to write multiples of a step with (times of frames): `least`, or
+// more when the step's first significant digit lies further right, so that
+// consecutive multiples never read the same ("0.0000001" for a step of 1e-7 s).
+int DecimalsForStep(double step, int least);
 
 }  // namespace vtal::sim

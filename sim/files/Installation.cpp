@@ -1,18 +1,22 @@
 #include "sim/files/Installation.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <strings.h>
 #include <unistd.h>
+#include <vector>
 
 #include "sim/base/InputError.h"
 #include "sim/base/SafeFiles.h"
 #include "sim/files/ModuleFile.h"
+#include "sim/files/Scenario.h"
 
 namespace fs = std::filesystem;
 
@@ -87,6 +91,92 @@ bool OneEditApart(const std::string &a, const std::string &b) {
     if (shorter.compare(i + 1, std::string::npos, longer, i + 1, std::string::npos) == 0) return true;  // changed
     return i + 1 < shorter.size() && shorter[i] == longer[i + 1] && shorter[i + 1] == longer[i] &&
            shorter.compare(i + 2, std::string::npos, longer, i + 2, std::string::npos) == 0;  // swapped
+}
+
+std::string Lower(const std::string &text) {
+    std::string out = text;
+    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+constexpr const char *kScenarioSuffix = ".scn";
+
+bool HasScenarioSuffix(const std::string &name) {
+    const std::size_t n = std::strlen(kScenarioSuffix);
+    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, kScenarioSuffix) == 0;
+}
+
+std::string WithoutScenarioSuffix(const std::string &name) {
+    return HasScenarioSuffix(name) ? name.substr(0, name.size() - std::strlen(kScenarioSuffix)) : name;
+}
+
+std::string LastPart(const std::string &name) {
+    const auto slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Letters inserted, dropped or changed and neighbours swapped to turn one
+// text into the other (optimal string alignment); `limit` + 1 once it is
+// certainly more than `limit`.
+std::size_t EditDistance(const std::string &a, const std::string &b, std::size_t limit) {
+    const std::size_t n = a.size(), m = b.size();
+    if ((n > m ? n - m : m - n) > limit) return limit + 1;
+    std::vector<std::size_t> before(m + 1), previous(m + 1), current(m + 1);
+    for (std::size_t j = 0; j <= m; ++j) previous[j] = j;
+    for (std::size_t i = 1; i <= n; ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= m; ++j) {
+            const std::size_t changed = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, changed});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                current[j] = std::min(current[j], before[j - 2] + 1);
+        }
+        before.swap(previous);
+        previous.swap(current);
+    }
+    return std::min(previous[m], limit + 1);
+}
+
+// How far a name may be from what was asked for and still be offered: a
+// third of its letters, at least one and at most three.
+std::size_t CloseEnough(const std::string &wanted) { return std::clamp<std::size_t>(wanted.size() / 3, 1, 3); }
+
+std::string ReadProblem(const std::error_code &ec) {
+    std::string why = ec.message();
+    if (!why.empty()) why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+    return "cannot be read (" + why + ")";
+}
+
+// The scenario files of a folder and its sub-folders into `out`, named by
+// `prefix` and their path below it; each folder once, however it is linked.
+void CollectScenarios(const fs::path &folder, const std::string &prefix, std::set<std::string> &visited,
+                      std::vector<InstalledScenario> &out) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(folder, ec);
+    if (!ec && !visited.insert(real.string()).second) return;
+    fs::directory_iterator entries(folder, ec);
+    if (ec) {
+        out.push_back({prefix.empty() ? "Scenarios/" : prefix, folder.string(), "", ReadProblem(ec)});
+        return;
+    }
+    for (; entries != fs::directory_iterator(); entries.increment(ec)) {
+        const fs::path path = entries->path();
+        const std::string name = path.filename().string();
+        std::error_code statusError;
+        if (fs::is_directory(path, statusError)) {
+            CollectScenarios(path, prefix + name + "/", visited, out);
+        } else if (HasScenarioSuffix(name)) {
+            out.push_back({prefix + WithoutScenarioSuffix(name), path.string(), "", ""});
+        }
+    }
+    if (ec) out.push_back({prefix.empty() ? "Scenarios/" : prefix, folder.string(), "", ReadProblem(ec)});
+}
+
+// A path in a message, whole unless it is absurdly long.
+std::string ShownPath(const std::string &path) {
+    constexpr std::size_t kLongestPath = 300;  // characters
+    if (path.size() <= kLongestPath) return path;
+    return path.substr(0, kLongestPath) + "... (" + std::to_string(path.size()) + " characters)";
 }
 
 double ConfigNumber(const std::string &value, const std::string &file, int line, const std::string &key) {
@@ -168,14 +258,103 @@ std::string Installation::ModulePath(const std::string &module) const {
     return path;
 }
 
+std::vector<std::string> SimilarNames(const std::string &wanted, const std::vector<std::string> &names,
+                                      std::size_t most) {
+    const std::string whole = Lower(WithoutScenarioSuffix(wanted)), last = LastPart(whole);
+    const std::size_t wholeLimit = CloseEnough(whole), lastLimit = CloseEnough(last);
+    // Names close as a whole come first; only without any, names whose last
+    // part is close to the last part asked for (the folder left out or wrong).
+    std::vector<std::pair<std::size_t, std::string>> closeWhole, closeLast;
+    for (const std::string &name : names) {
+        const std::string lower = Lower(name);
+        const std::size_t distance = EditDistance(whole, lower, wholeLimit);
+        if (distance <= wholeLimit) {
+            closeWhole.emplace_back(distance, name);
+            continue;
+        }
+        const std::size_t lastDistance = EditDistance(last, LastPart(lower), lastLimit);
+        if (lastDistance <= lastLimit) closeLast.emplace_back(lastDistance, name);
+    }
+    std::vector<std::pair<std::size_t, std::string>> &close = closeWhole.empty() ? closeLast : closeWhole;
+    std::sort(close.begin(), close.end());
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < close.size() && out.size() < most; ++i) out.push_back(close[i].second);
+    return out;
+}
+
+std::vector<InstalledScenario> Installation::ScenarioNames() const {
+    std::vector<InstalledScenario> out;
+    std::set<std::string> visited;
+    std::error_code ec;
+    const fs::path folder = fs::path(root_) / "Scenarios";
+    if (!fs::exists(folder, ec)) return out;
+    CollectScenarios(folder, "", visited, out);
+    std::sort(out.begin(), out.end(), [](const InstalledScenario &a, const InstalledScenario &b) {
+        const std::string la = Lower(a.name), lb = Lower(b.name);
+        return la != lb ? la < lb : a.name < b.name;
+    });
+    return out;
+}
+
+std::vector<InstalledScenario> Installation::ListScenarios() const {
+    std::vector<InstalledScenario> out = ScenarioNames();
+    for (InstalledScenario &s : out) {
+        if (!s.problem.empty()) continue;
+        try {
+            s.description = FirstDescriptionLine(ReadInputFile(s.path));
+        } catch (const InputError &e) {
+            // "PATH: why": the listing names the scenario already.
+            const std::string what = e.what(), lead = s.path + ": ";
+            s.problem = what.compare(0, lead.size(), lead) == 0 ? what.substr(lead.size()) : what;
+        }
+    }
+    return out;
+}
+
 std::string Installation::ScenarioPath(const std::string &argument) const {
     std::error_code ec;
-    if (fs::exists(argument, ec)) return argument;
-    for (const std::string &candidate : {argument, argument + ".scn"}) {
-        const std::string found = FindNoCase(fs::path(root_) / "Scenarios", candidate);
-        if (!found.empty() && fs::is_regular_file(found, ec)) return found;
+    const fs::file_status given = fs::status(argument, ec);
+    // Something there, or a path that cannot be looked at: reading it says what.
+    if (fs::exists(given) || (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory))
+        return argument;
+    const fs::path scenarios = fs::path(root_) / "Scenarios";
+    std::vector<std::string> lookedIn{argument}, found;
+    for (const std::string &candidate : {argument, argument + kScenarioSuffix}) {
+        const std::string place = (scenarios / candidate).string();
+        if (std::find(lookedIn.begin(), lookedIn.end(), place) == lookedIn.end()) lookedIn.push_back(place);
+        const std::string match = FindNoCase(scenarios, candidate);
+        if (match.empty()) continue;
+        if (fs::is_regular_file(match, ec)) return match;
+        found.push_back(match);
     }
-    return argument;  // reading it reports the error
+    for (const std::string &match : found)
+        if (!fs::is_directory(match, ec)) return match;  // a FIFO, a device: reading says which
+    if (!found.empty()) throw InputError(At(found.front(), 0, FolderProblem(found.front())));
+    std::string message = "scenario " + Quote(argument) + " not found. Looked for:";
+    for (std::size_t i = 0; i < lookedIn.size(); ++i)
+        message += "\n  " + ShownPath(lookedIn[i]) + (i == 0 ? " (as given)" : " (letter case ignored)");
+    std::vector<std::string> names;
+    for (const InstalledScenario &s : ScenarioNames())
+        if (s.problem.empty()) names.push_back(s.name);
+    const std::vector<std::string> similar = SimilarNames(argument, names);
+    for (std::size_t i = 0; i < similar.size(); ++i)
+        message += (i == 0 ? "\nInstalled scenarios of a similar name: " : ", ") + similar[i];
+    throw InputError(message + "\nvtal-sim --list lists the installed scenarios.");
+}
+
+std::string Installation::FolderProblem(const std::string &folder) const {
+    constexpr std::size_t kMostNamed = 10;
+    const fs::path relative = fs::path(folder).lexically_relative(fs::path(root_) / "Scenarios");
+    const std::string prefix = relative.string() + "/";
+    std::vector<std::string> inside;
+    for (const InstalledScenario &s : ScenarioNames())
+        if (s.problem.empty() && s.name.compare(0, prefix.size(), prefix) == 0) inside.push_back(s.name);
+    std::string text = "is a folder, not a file; ";
+    if (inside.empty()) return text + "it holds no scenario (vtal-sim --list lists the installed scenarios)";
+    text += "the scenarios in it: ";
+    for (std::size_t i = 0; i < std::min(inside.size(), kMostNamed); ++i) text += (i ? ", " : "") + inside[i];
+    if (inside.size() > kMostNamed) text += " and " + std::to_string(inside.size() - kMostNamed) + " more";
+    return text;
 }
 
 std::string Installation::DefaultScenario() const {

@@ -27,6 +27,25 @@ struct VesselClass {
 // warned about, as the class then loads no module and flies passive.
 bool AlmostKey(const std::string &written, const std::string &key);
 
+// A scenario under the installation's Scenarios/.
+struct InstalledScenario {
+    // As given on the command line: the path under Scenarios/ without its
+    // ".scn" ("Lander/Descent"); a folder that cannot be read ends in "/".
+    std::string name;
+    std::string path;
+    std::string description;  // the first line of its description (ListScenarios only)
+    std::string problem;      // why it cannot be read; empty if it can
+};
+
+// Up to `most` of `names` that are close to `wanted`, nearest first: within a
+// third of its letters (one to three) inserted, dropped, changed or swapped,
+// without regard to case and to a ".scn" at the end. Names close as a whole
+// are offered; only if there are none, names whose last part is close to the
+// last part of `wanted` ("Decent" and "elsewhere/Decent.scn" are close to
+// "Lander/Descent"). None if nothing is that close.
+std::vector<std::string> SimilarNames(const std::string &wanted, const std::vector<std::string> &names,
+                                      std::size_t most = 3);
+
 // A class with no configuration file becomes a passive vessel of these values.
 constexpr double kDefaultPassiveSize = 1.0;
 constexpr double kDefaultPassiveEmptyMass = 1000.0;
@@ -45,11 +64,27 @@ public:
     // InputError if it is missing or no library that can be loaded
     // (CheckModuleFile).
     std::string ModulePath(const std::string &module) const;
-    // A scenario argument: a file as given, else under Scenarios/ (".scn" optional).
+    // A scenario argument: a file as given, else under Scenarios/ (".scn"
+    // optional, names matched without regard to case). Something that exists
+    // as given, or a file under Scenarios/ that is no regular file, is
+    // returned for reading to say what it is. Throws InputError for a folder
+    // under Scenarios/ (naming the scenarios in it), and when nothing is found:
+    // naming every place looked in and the installed scenarios of a similar
+    // name.
     std::string ScenarioPath(const std::string &argument) const;
+    // Every *.scn file under Scenarios/ and its sub-folders (followed through
+    // links, each folder once), sorted by name; a folder that cannot be read
+    // is an entry with its problem. Reads no scenario.
+    std::vector<InstalledScenario> ScenarioNames() const;
+    // The same, each with the first line of its description, or the reason
+    // it cannot be read.
+    std::vector<InstalledScenario> ListScenarios() const;
     std::string DefaultScenario() const;
 
 private:
+    // Why a folder under Scenarios/ given as a scenario is not one, with the
+    // scenarios in it.
+    std::string FolderProblem(const std::string &folder) const;
     std::string root_;
 };
 

@@ -294,6 +294,24 @@ void WarnOnce(std::vector<std::string> &warnings, const std::string &message) {
     if (std::find(warnings.begin(), warnings.end(), message) == warnings.end()) warnings.push_back(message);
 }
 
+std::string FirstDescriptionLine(const std::string &text) {
+    std::string body = text;
+    RemoveByteOrderMark(body);
+    std::istringstream in(body);
+    std::string raw;
+    bool inDescription = false;
+    while (std::getline(in, raw)) {
+        const std::string line = Trim(raw);
+        if (!inDescription) {
+            inDescription = Is(line, "BEGIN_DESC");
+            continue;
+        }
+        if (Is(line, "END_DESC")) return "";
+        if (!line.empty()) return line;
+    }
+    return "";
+}
+
 Scenario ParseScenarioText(const std::string &text, const std::string &path) {
     // A mark written by an editor would hide the first line (BEGIN_DESC,
     // BEGIN_SHIPS) from the reader.

@@ -72,6 +72,11 @@ struct Scenario {
 Scenario ReadScenarioFile(const std::string &path);
 Scenario ParseScenarioText(const std::string &text, const std::string &path);
 
+// The first line of a scenario file's description (the BEGIN_DESC ...
+// END_DESC block) that is not blank, trimmed; empty if it has none. Reads
+// nothing else of the file, so a scenario that would not fly still has one.
+std::string FirstDescriptionLine(const std::string &text);
+
 // Adds a warning unless one of the same kind was given.
 void WarnOnce(std::vector<std::string> &warnings, const std::string &message);
 

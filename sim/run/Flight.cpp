@@ -214,7 +214,11 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     std::ostream &err = o.err ? *o.err : std::cerr;
     CheckRunOptions(o);
     const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
-    path_ = o.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(o.scenario);
+    // A scenario flown from its text is named by `scenario` as given (a
+    // campaign's file, found once for all its runs).
+    path_ = o.scenario.empty()       ? installation.DefaultScenario()
+            : o.scenarioText.empty() ? installation.ScenarioPath(o.scenario)
+                                     : o.scenario;
     viewTemplate_ = ViewerTemplatePath(installation.Root());
     if (!o.viewPath.empty() && !fs::is_regular_file(viewTemplate_))
         throw InputError(kViewerBuilt ? "--view needs the replay viewer " + viewTemplate_ + " (built by the vtal_viewer target)"

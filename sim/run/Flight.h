@@ -33,7 +33,7 @@ constexpr long kMaxFrames = 1000000000;
 struct RunOptions {
     std::string root;          // installation; empty: next to the program
     std::string scenario;      // file or name under Scenarios/; empty: the default descent
-    std::string scenarioText;  // if set, flown instead of reading `scenario` (which names it)
+    std::string scenarioText;  // if set, flown instead of reading `scenario` (which names it as given)
     double until = -1.0;       // s; negative: until rested (at most kDefaultTimeLimit)
     double dt = kDefaultDt;
     std::string keys;          // key script

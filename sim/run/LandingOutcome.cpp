@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
+#include "sim/base/Numbers.h"
 #include "sim/base/SimMath.h"
 #include "sim/vessel/Vessel.h"
 
@@ -87,13 +87,10 @@ Tank *MainTank(const Vessel &v) {
 
 std::string CoarseStepWarning(double dt) {
     if (!(dt > kCoarsestGuidedStep)) return "";
-    char text[400];
-    std::snprintf(text, sizeof text,
-                  "a frame step of %g s is coarser than the guidance can fly: the default descent lands softly "
-                  "at steps up to %g s only (from 0.0425 s some steps land hard, from 0.3 s it crashes or tips "
-                  "over), so at this step an outcome tells about the step as much as about the lander",
-                  dt, kCoarsestGuidedStep);
-    return text;
+    return "a frame step of " + Plain(dt) + " s is coarser than the guidance can fly: the default descent lands " +
+           "softly at steps up to " + Plain(kCoarsestGuidedStep) + " s only (from 0.0425 s some steps land hard, " +
+           "from 0.3 s it crashes or tips over), so at this step an outcome tells about the step as much as about " +
+           "the lander";
 }
 
 }  // namespace vtal::sim

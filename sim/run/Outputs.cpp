@@ -33,6 +33,8 @@ double Round(double x, double unit) { return std::round(x / unit) * unit; }
 // A report of more vessels than this gives the focus vessel's account and a
 // summary of the others.
 constexpr std::size_t kReportVesselsInFull = 30;
+// The module's values in the report's "module state" line, after rounding to 1e-4.
+constexpr int kModuleValueDigits = 6;
 
 // A mechanism status as a whole number when it is one that an int holds.
 Json StatusNumber(double status) {
@@ -126,7 +128,7 @@ std::vector<std::pair<std::string, std::vector<double>>> ParseModuleValues(const
 }
 
 TelemetryWriter::TelemetryWriter(const std::string &path, World &world)
-    : file_(std::make_unique<AtomicFile>(path)) {
+    : file_(std::make_unique<AtomicFile>(path)), timeDecimals_(DecimalsForStep(world.Dt(), kTimeDecimals)) {
     columns_ = {"time", "altitude", "vertical_speed", "horizontal_speed", "pitch_deg", "bank_deg", "heading_deg"};
     Vessel &v = *world.Focus();
     if (const ThrusterGroup *main = v.Group(THGROUP_MAIN)) engines_ = main->members;
@@ -157,14 +159,14 @@ void TelemetryWriter::Row(World &world) {
                              in.bankDeg,      in.headingDeg, GroupLevel(left), GroupLevel(right), v.PropellantMass()};
     const auto checked = [&](double x, const char *what) {
         if (!std::isfinite(x))
-            throw std::runtime_error("telemetry at t = " + std::to_string(world.SimTime()) + " s: " + what +
-                                     " of vessel '" + v.name + "' is not a number; the telemetry is not written");
+            throw std::runtime_error("telemetry at t = " + Plain(world.SimTime()) + " s: " + what + " of vessel '" +
+                                     v.name + "' is not a number; the telemetry is not written");
         return x;
     };
     for (double x : flight) checked(x, "the flight state");
     std::FILE *f = file_->Stream();
-    std::fprintf(f, "%.6f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", flight[0], flight[1], flight[2], flight[3], flight[4],
-                 flight[5], flight[6]);
+    std::fprintf(f, "%.*f,%.6f,%.6f,%.6f,%.5f,%.5f,%.5f", timeDecimals_, flight[0], flight[1], flight[2], flight[3],
+                 flight[4], flight[5], flight[6]);
     for (const Thruster *t : engines_) std::fprintf(f, ",%.6f", checked(t->effective, "an engine level"));
     std::fprintf(f, ",%.6f,%.6f,%s,%.6f,%d,%d", flight[7], flight[8], NavmodeText(v.actuators.navmodes).c_str(), flight[9],
                  v.contact.groundContact ? 1 : 0, v.Landed() ? 1 : 0);
@@ -287,10 +289,7 @@ void PrintVesselAccount(std::ostream &out, const VesselSummary &v, double crashN
         out << "    module state:";
         for (const auto &[key, values] : v.moduleValues) {
             out << " " << key;
-            for (double x : values) {
-                std::snprintf(line, sizeof line, " %g", Round(x, 1e-4));
-                out << line;
-            }
+            for (double x : values) out << " " << Plain(Round(x, 1e-4), kModuleValueDigits);
             out << ";";
         }
         out << "\n";
@@ -341,9 +340,14 @@ void PrintOthersSummary(std::ostream &out, const RunResult &result) {
 }  // namespace
 
 void PrintHumanReport(std::ostream &out, const RunResult &result, const World &world) {
+    // A step finer than the frame length's decimals show (below 0.0001 s) gets
+    // as many as it needs, and the run's length the same.
+    const int stepDecimals = DecimalsForStep(world.Dt(), kFrameLengthDecimals);
+    const int endDecimals = stepDecimals > kFrameLengthDecimals ? stepDecimals : kEndTimeDecimals;
     char line[512];
-    std::snprintf(line, sizeof line, "vtal-sim: %s (%s), %.2f s of simulation in %ld frames of %.4f s\n",
-                  result.scenarioPath.c_str(), world.Body().name, result.endTime, result.frames, world.Dt());
+    std::snprintf(line, sizeof line, "vtal-sim: %s (%s), %.*f s of simulation in %ld frames of %.*f s\n",
+                  result.scenarioPath.c_str(), world.Body().name, endDecimals, result.endTime, result.frames,
+                  stepDecimals, world.Dt());
     out << line;
     const bool inFull = result.vessels.size() <= kReportVesselsInFull;
     for (std::size_t i = 0; i < result.vessels.size(); ++i)

@@ -12,6 +12,13 @@
 
 namespace vtal::sim {
 
+// Decimals of times: the telemetry's time column, and the report's run length
+// and frame length. A frame step finer than these show gets more
+// (DecimalsForStep), so that no two frames read alike.
+constexpr int kTimeDecimals = 6;
+constexpr int kEndTimeDecimals = 2;
+constexpr int kFrameLengthDecimals = 4;
+
 // Telemetry rows, written to a temporary file beside the target until Commit.
 class TelemetryWriter {
 public:
@@ -33,6 +40,7 @@ private:
     std::vector<Thruster *> engines_;
     std::vector<std::pair<std::string, int>> moduleColumns_;  // key and value count
     std::string moduleText_;
+    int timeDecimals_;  // of the time column: kTimeDecimals, more for a finer step
 };
 
 // The JSON report. Text from the scenario that is not UTF-8 (the host's files

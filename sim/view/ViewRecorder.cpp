@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/base/Numbers.h"
 #include "sim/view/RecordParts.h"
 
 namespace vtal::sim {
@@ -135,9 +136,7 @@ std::string ViewPlanNotice(const ViewPlan &plan, const World &world) {
         if (others > 0) text += " and the " + std::to_string(others) + " vessel" + (others == 1 ? "" : "s") + " nearest to it";
     }
     if (sparser) {
-        char every[64];
-        std::snprintf(every, sizeof every, "%.3g s", plan.sampleInterval);
-        text += std::string(fewer ? " and" : "") + " samples every " + every + " instead";
+        text += std::string(fewer ? " and" : "") + " samples every " + Plain(plan.sampleInterval, 3) + " s instead";
     }
     text += ", about " + Megabytes(plan.estimatedBytes) + ".";
     if (sparser) text += " A shorter --until samples more often.";

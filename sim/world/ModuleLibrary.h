@@ -22,6 +22,7 @@ public:
     void Exit(VESSEL *vessel) const { ovcExit_(vessel); }
     // The module's version, or 0 if it exports none.
     int Version() const { return getModuleVersion_ ? getModuleVersion_() : 0; }
+    bool ExportsVersion() const { return getModuleVersion_ != nullptr; }
 
 private:
     std::string path_;

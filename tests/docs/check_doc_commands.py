@@ -23,6 +23,7 @@ does not see:
   <!-- doc-test: first-line -->           a server: compare its first line
                                           of output, then end it with Ctrl+C
   <!-- doc-test: file NAME -->            (json block) written as NAME
+  <!-- doc-test: exit N -->               its commands end with status N, not 0
 
 Commands run one after another, per document, in a scratch folder where
 `build/release` is the build under test, `scripts/` and `tools/` are the
@@ -222,6 +223,10 @@ class Runner:
                         f.write("\n".join(block.body) + "\n")
             return
         first_line = "first-line" in markers
+        status_expected = 0
+        for m in markers:
+            if m.startswith("exit "):
+                status_expected = int(m[len("exit "):])
         if block.language == "sh":
             steps = [(c, None) for c in sh_commands(block)]
         elif block.language == "console":
@@ -245,8 +250,8 @@ class Runner:
                 self.fail(block, command, f"still running after {COMMAND_TIMEOUT_S} s")
                 continue
             print(f"  {seconds:6.1f} s  {block.where()}: {command}", flush=True)
-            if done.returncode != 0:
-                self.fail(block, command, f"exit status {done.returncode}", done)
+            if done.returncode != status_expected:
+                self.fail(block, command, f"exit status {done.returncode}, not {status_expected}", done)
             elif expected is not None and not matches(expected, done.stdout):
                 self.fail(block, command, "printed something else than the doc shows:\n    --- the doc ---\n" +
                           indent("\n".join(expected)), done)

@@ -96,7 +96,7 @@ TEST_F(CommandTest, CountsAndStepsAreReadAsWholeNumbersWithinTheirRanges) {
                  {"--replay 1e300", "--replay: '1e300' is not a whole number from 0 to 99999999"},
                  {"--jobs 99999999999999999999", "--jobs: '99999999999999999999' is out of range"},
                  {"--dt 1e-400", "--dt: '1e-400' is out of range: it must be above 0 and at most 1"},
-                 {"--dt 1e-300", "the smallest accepted --dt is 6e-07 s"}};
+                 {"--dt 1e-300", "the smallest accepted --dt is 0.0000006 s"}};
     for (const auto &c : cases) {
         const Ran r = Run(kCampaign + c.args);
         EXPECT_EQ(r.status, 2) << c.args << ": " << r.err;

@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArgs{"--dt abc", "--dt"}, BadArgs{"--dt 5", "--dt"}, BadArgs{"--until -3", "--until"},
                       BadArgs{"--until nan --quiet", "--until"}, BadArgs{"--keys 12", "--keys"},
                       BadArgs{"--keys 3:Q5", "unknown key"}, BadArgs{"--keys 5-2:V", "ends before it starts"},
-                      BadArgs{"--keys x:K", "not a time"}, BadArgs{"no/such/file.scn", "cannot be read"},
+                      BadArgs{"--keys x:K", "not a time"}, BadArgs{"no/such/file.scn", "not found"},
                       BadArgs{"--root /nonexistent", "not an installation"},
                       BadArgs{"--telemetry /nonexistent/dir/t.csv", "no folder"},
                       BadArgs{"--view /nonexistent/dir/v.html", "no folder"},
