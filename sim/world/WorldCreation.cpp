@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "sim/base/InputError.h"
+#include "sim/base/Numbers.h"
 #include "sim/vessel/Contact.h"
 #include "sim/vessel/FlightState.h"
 #include "sim/vessel/Landed.h"
@@ -91,7 +92,7 @@ void World::LoadModules(const Installation &installation) {
         for (const std::string &w : vc.warnings) WarnOnce(w);
         if (!vc.known)
             WarnOnce("vessel class '" + block.className + "' has no configuration file; it flies as a passive vessel of " +
-                     std::to_string(kDefaultPassiveSize) + " m and " + std::to_string(kDefaultPassiveEmptyMass) + " kg");
+                     Plain(kDefaultPassiveSize) + " m and " + Plain(kDefaultPassiveEmptyMass) + " kg");
         if (!vc.module.empty()) {
             const std::string path = installation.ModulePath(vc.module);
             auto found = std::find_if(modules_.begin(), modules_.end(), [&](const auto &m) { return m.first == path; });
