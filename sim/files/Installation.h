@@ -2,6 +2,7 @@
 // Config/Vessels/<class>.cfg (vessel classes) and Scenarios/.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,19 @@ public:
     std::string ScenarioPath(const std::string &argument) const;
     std::string DefaultScenario() const;
 
+    // From now on each class's configuration is read, and each module file
+    // found and checked, once: the answers are kept for later questions.
+    // A campaign asks once and flies every run with the same answers.
+    void RememberAnswers() { remembers_ = true; }
+
 private:
+    VesselClass ReadClass(const std::string &className) const;
+    std::string FindModule(const std::string &module) const;
+
     std::string root_;
+    bool remembers_ = false;
+    mutable std::map<std::string, VesselClass> classes_;   // by class name, once remembered
+    mutable std::map<std::string, std::string> modules_;   // module name to its file, once remembered
 };
 
 // The installation next to the running program: its own folder if that holds
