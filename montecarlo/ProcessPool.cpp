@@ -179,22 +179,17 @@ public:
     Pool(const Pool &) = delete;
     Pool &operator=(const Pool &) = delete;
 
-    // Hands task `index` to an idle worker, starting one if none is idle. A
-    // worker found gone when handed the task is buried and another tried.
+    // Hands task `index` to an idle worker, or to a new one if none is idle
+    // (or the idle one is found gone when handed it).
     void start(long index) {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            Worker &w = idleWorker();
-            if (send(w.commandFd, &index, sizeof index, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof index)) {
-                w.task = index;
-                unfinished_.insert(index);
-                return;
-            }
-            bury(w);
+        Worker *w = idleWorker();
+        if (w && send(w->commandFd, &index, sizeof index, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof index)) {
+            bury(*w);
+            w = nullptr;
         }
-        TaskOutcome outcome;
-        outcome.failure = "no worker process could be handed the run";
-        std::memset(record_.result, 0, sizeof record_.result);
-        done_(index, record_.result, outcome);
+        if (!w) w = &spawn(index);
+        w->task = index;
+        unfinished_.insert(index);
     }
 
     // Tasks whose result has not come back yet.
@@ -229,16 +224,24 @@ public:
     }
 
 private:
-    Worker &idleWorker() {
+    Worker *idleWorker() {
         for (Worker &w : workers_)
-            if (w.task == kIdle && !w.retiring) return w;
-        return spawn();
+            if (w.task == kIdle && !w.retiring) return &w;
+        return nullptr;
     }
 
-    Worker &spawn() {
+    // A new worker, born with its first task waiting in its stream: however
+    // soon it dies, it dies running that task.
+    Worker &spawn(long firstTask) {
         int fds[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
             throw std::runtime_error(std::string("cannot create a socket pair: ") + std::strerror(errno));
+        if (send(fds[0], &firstTask, sizeof firstTask, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof firstTask)) {
+            const int error = errno;
+            close(fds[0]);
+            close(fds[1]);
+            throw std::runtime_error(std::string("cannot hand a worker its task: ") + std::strerror(error));
+        }
         std::fflush(nullptr);  // nothing buffered may be written twice
         const pid_t parent = getpid();
         const pid_t pid = fork();
@@ -268,8 +271,8 @@ private:
         return workers_.back();
     }
 
-    // Ends and reaps a worker that could not be handed a task (it had ended
-    // already, unnoticed).
+    // Ends and reaps an idle worker that could not be handed a task (it had
+    // ended already, unnoticed).
     void bury(Worker &w) {
         kill(w.pid, SIGKILL);
         const int status = WaitFor(w.pid);
