@@ -136,6 +136,8 @@ TEST(ProcessPool, FailuresComeBackWithTheirReasonAndOthersStillRun) {
     ExpectNoWorkerLeft();
 }
 
+constexpr long kStuck = 7;  // the task during which its worker is killed
+
 // A worker killed from outside in the middle of a task (as the kernel's
 // out-of-memory killer or a user would): that task is reported failed, a
 // fresh worker takes the tasks after it, and every other task is done once.
@@ -143,8 +145,7 @@ TEST(ProcessPool, AWorkerKilledMidTaskFailsThatTaskAloneAndIsReplaced) {
     int report[2];
     ASSERT_EQ(pipe(report), 0);
     fcntl(report[0], F_SETFL, O_NONBLOCK);
-    const long kStuck = 7;
-    const auto task = [&report, kStuck](long index, void *out) {
+    const auto task = [&report](long index, void *out) {
         if (index == kStuck) {
             const pid_t self = getpid();
             if (write(report[1], &self, sizeof self) != sizeof self) std::abort();
