@@ -138,15 +138,24 @@ private:
     std::string focus_;
 };
 
-// A run must load its modules afresh, or their shared state would be that
-// of whatever this process flew before.
-void CheckModulesNotLoaded(const CampaignSetup &setup) {
+// A module still loaded, or an empty string: the dynamic loader finds a
+// loaded library by its path without loading it.
+std::string LoadedModule(const CampaignSetup &setup) {
     for (const std::string &path : setup.modulePaths) {
         void *loaded = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
         if (!loaded) continue;
         dlclose(loaded);
-        throw std::logic_error("the module " + path + " is loaded in this process already; a run needs it freshly loaded");
+        return path;
     }
+    return "";
+}
+
+// A run must load its modules afresh, or their shared state would be that
+// of whatever this process flew before.
+void CheckModulesNotLoaded(const CampaignSetup &setup) {
+    const std::string path = LoadedModule(setup);
+    if (!path.empty())
+        throw std::logic_error("the module " + path + " is loaded in this process already; a run needs it freshly loaded");
 }
 
 RunRecord BlankRecord(const CampaignSetup &setup, long index) {
@@ -170,15 +179,17 @@ struct ReplayFiles {
     sim::TemporaryFile out{"vtal-sim-replay-out"}, err{"vtal-sim-replay-err"};
 };
 
-// Flies runs indexOf(0) .. indexOf(count - 1) in child processes and hands
+// Flies runs indexOf(0) .. indexOf(count - 1) in worker processes and hands
 // their records to `take` in that order; returns false if stop() ended it
-// early (the records of the runs finished by then are all handed on).
+// early (the records of the runs finished by then are all handed on). A
+// worker flies runs until its modules fail to unload; warn() hears why once.
 bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<long(long)> &indexOf, int jobs,
                    const std::string &scenarioPath, const std::string &viewPath, const ReplayFiles *replayFiles,
                    const std::function<void(const RunRecord &)> &take, const std::function<void(long)> &progress,
-                   const std::function<bool()> &stop) {
+                   const std::function<bool()> &stop, const std::function<void(const std::string &)> &warn) {
     std::map<long, RunRecord> waiting;  // finished ahead of a lower slot
     long nextSlot = 0, done = 0;
+    bool warned = false;
     const bool complete = RunInChildProcesses(
         count, jobs, sizeof(RunRecord),
         [&](long slot, void *out) {
@@ -194,6 +205,8 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
             std::memcpy(out, &r, sizeof r);
         },
         [&](long slot, const void *bytes, const TaskOutcome &outcome) {
+            if (!outcome.retired.empty() && !warned && warn) warn(outcome.retired);
+            warned = warned || !outcome.retired.empty();
             RunRecord r;
             if (outcome.ok)
                 std::memcpy(&r, bytes, sizeof r);
@@ -207,7 +220,7 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
             }
             if (progress) progress(++done);
         },
-        std::max<long>(kReorderWindow, 4L * jobs), stop);
+        std::max<long>(kReorderWindow, 4L * jobs), stop, [&setup] { return ModulesLeftLoaded(setup); });
     for (const auto &entry : waiting) take(entry.second);  // an interrupted campaign's runs past a gap
     return complete;
 }
@@ -236,11 +249,15 @@ CampaignSetup PrepareCampaign(const CampaignOptions &options) {
     setup.options = options;
     if (setup.options.jobs == 0) setup.options.jobs = AvailableCores();
     setup.root = options.root.empty() ? sim::DefaultRoot() : options.root;
-    const sim::Installation installation(setup.root);
+    auto installationRead = std::make_shared<sim::Installation>(setup.root);
+    installationRead->RememberAnswers();
+    const sim::Installation &installation = *installationRead;
+    setup.installation = installationRead;
     setup.scenarioPath =
         options.scenario.empty() ? installation.DefaultScenario() : installation.ScenarioPath(options.scenario);
     setup.scenarioText = sim::ReadInputFile(setup.scenarioPath);
-    const sim::Scenario scenario = sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath);
+    setup.scenario = std::make_shared<const sim::Scenario>(sim::ParseScenarioText(setup.scenarioText, setup.scenarioPath));
+    const sim::Scenario &scenario = *setup.scenario;
     if (scenario.vessels.empty()) throw sim::InputError(sim::At(setup.scenarioPath, 0, "the scenario holds no vessel"));
     // The vessel the host gives the focus: the scenario's, else the first.
     setup.focusName = scenario.vessels.front().name;
@@ -269,9 +286,8 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     RunObserver observer(record);
     std::ostringstream discarded;
     sim::RunOptions o;
-    o.root = setup.root;
-    o.scenario = setup.scenarioPath;
-    o.scenarioText = setup.scenarioText;
+    o.parsedScenario = setup.scenario.get();
+    o.installation = setup.installation.get();
     o.dt = setup.options.dt;
     o.viewPath = viewPath;
     // A run flown alone prints what a flight prints; a campaign's keep quiet.
@@ -295,11 +311,19 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
     return record;
 }
 
+std::string ModulesLeftLoaded(const CampaignSetup &setup) {
+    const std::string path = LoadedModule(setup);
+    if (path.empty()) return "";
+    return "the module " + path +
+           " stays loaded after its run unloaded it (a library that cannot be unloaded, e.g. linked with -z "
+           "nodelete), so its shared state would carry over to the next run: every run flies in a fresh process";
+}
+
 bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
-                 const std::function<void(long)> &progress, const std::function<bool()> &stop) {
-    return FlyInChildren(
-        setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "", nullptr, take, progress,
-        stop);
+                 const std::function<void(long)> &progress, const std::function<bool()> &stop,
+                 const std::function<void(const std::string &)> &warn) {
+    return FlyInChildren(setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "",
+                         nullptr, take, progress, stop, warn);
 }
 
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
@@ -314,7 +338,7 @@ RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &s
     const std::unique_ptr<ReplayFiles> files = text ? std::make_unique<ReplayFiles>() : nullptr;
     FlyInChildren(
         setup, 1, [index](long) { return index; }, 1, scenarioPath, viewPath, files.get(),
-        [&record](const RunRecord &r) { record = r; }, nullptr, nullptr);
+        [&record](const RunRecord &r) { record = r; }, nullptr, nullptr, nullptr);
     if (files) {
         text->out = sim::ReadInputFile(files->out.Path());
         text->err = sim::ReadInputFile(files->err.Path());

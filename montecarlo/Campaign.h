@@ -1,18 +1,21 @@
 // A Monte-Carlo landing campaign: many descents from dispersed starts of one
-// scenario, each flown by the flight host in a process of its own with the
-// module freshly loaded, and each reproducible alone from the campaign seed
-// and its index.
+// scenario, each flown by the flight host with the module freshly loaded,
+// in worker processes that fly run after run, and each reproducible alone
+// from the campaign seed and its index.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "montecarlo/Dispersion.h"
 #include "montecarlo/Outcome.h"
 #include "montecarlo/RunRecord.h"
+#include "sim/files/Installation.h"
+#include "sim/files/Scenario.h"
 
 namespace vtal::montecarlo {
 
@@ -39,15 +42,20 @@ struct CampaignSetup {
     std::string scenarioText;  // its contents, flown by every run
     std::vector<std::string> modulePaths;  // the module libraries its vessels load
     std::string focusName;     // the vessel whose start is dispersed
+    // Read once here; every run flies them (with its dispersion applied to
+    // the focus vessel's start) without reading a file again.
+    std::shared_ptr<const sim::Scenario> scenario;
+    std::shared_ptr<const sim::Installation> installation;  // its answers remembered
 };
 
 // Reads and checks the installation and the scenario; throws sim::InputError.
 CampaignSetup PrepareCampaign(const CampaignOptions &options);
 
 // Flies run `index` in this process. The module must not be loaded here yet
-// (its shared state would carry over from whatever ran before): call it in a
-// fresh process, as RunCampaign does. Throws std::logic_error if a module of
-// the scenario is loaded already. If `scenarioPath` is not empty, the run's
+// (its shared state would carry over from whatever ran before): call it in
+// a process that has not loaded it, or has unloaded it completely, as the
+// campaign's workers do. Throws std::logic_error if a module of the
+// scenario is loaded already. If `scenarioPath` is not empty, the run's
 // dispersed start is written there as an ordinary scenario.
 // If `viewPath` is not empty, the run's replay page is written there. If
 // `report` is not null, the account of the dispersed start and the flight's
@@ -61,13 +69,23 @@ RunRecord FlyRun(const CampaignSetup &setup, long index, const std::string &scen
 // order are bounded by it, whatever the number of runs.
 constexpr long kReorderWindow = 4096;
 
-// Flies every run, `jobs` processes at a time, and hands each record to
-// take() in run order as soon as the runs before it are in; progress(done)
-// is called as runs finish. Once stop() is true no run starts, the runs
+// Why this process may not fly another run: a module of the campaign is
+// still loaded although its run has ended and unloaded it (a library that
+// cannot be unloaded, such as one linked with -z nodelete), so its shared
+// state would carry over. Empty if every module is gone.
+std::string ModulesLeftLoaded(const CampaignSetup &setup);
+
+// Flies every run, in `jobs` worker processes at a time, and hands each
+// record to take() in run order as soon as the runs before it are in;
+// progress(done) is called as runs finish. Each worker flies run after run,
+// loading the modules afresh for each; a worker whose modules stay loaded
+// after a run flies no more, so every later run gets a fresh process, and
+// warn() is told why, once. Once stop() is true no run starts, the runs
 // flying are ended, the records of those finished are handed on (in run
 // order) and it returns false; true when every run was flown.
 bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
-                 const std::function<void(long done)> &progress, const std::function<bool()> &stop);
+                 const std::function<void(long done)> &progress, const std::function<bool()> &stop,
+                 const std::function<void(const std::string &)> &warn = nullptr);
 
 // Flies every run and returns the records in run order (a campaign small
 // enough to keep whole: tests and benchmarks).
@@ -79,9 +97,10 @@ struct ReplayText {
     std::string out, err;
 };
 
-// Flies one run in a child process and returns its record; writes its start
-// as a scenario to `scenarioPath` and its replay page to `viewPath` unless
-// they are empty, and what it printed to `text` unless that is null.
+// Flies one run in a fresh worker process and returns its record; writes
+// its start as a scenario to `scenarioPath` and its replay page to
+// `viewPath` unless they are empty, and what it printed to `text` unless
+// that is null.
 RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &scenarioPath,
                     const std::string &viewPath = "", ReplayText *text = nullptr);
 

@@ -39,7 +39,7 @@ using sim::kExitSignalBase;
 
 const char *const kDescription =
     "Flies many descents of the lander from dispersed starts of one scenario (the default descent\n"
-    "unless one is given), each in a process of its own with the module freshly loaded, and reports\n"
+    "unless one is given), each with the module freshly loaded, in worker processes, and reports\n"
     "from which starts it lands. Any run can be flown again alone with --seed S --replay I.";
 
 std::string DispersionHelp() {
@@ -270,7 +270,8 @@ int Campaign(const CampaignSetup &setup, const Arguments &a) {
                 failures.Note(r);
                 if (csv) csv->Row(r);
             },
-            [&bar](long done) { bar.update(done); }, &StopOnSignals::Stopped);
+            [&bar](long done) { bar.update(done); }, &StopOnSignals::Stopped,
+            [](const std::string &why) { std::cerr << "vtal-sim montecarlo: warning: " << why << "\n"; });
     }
     bar.finish();
     if (!complete) info.interruption = SignalName(StopOnSignals::Signal());

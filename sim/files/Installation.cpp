@@ -196,6 +196,20 @@ Installation::Installation(const std::string &root) : root_(root) {
 }
 
 VesselClass Installation::FindClass(const std::string &className) const {
+    if (!remembers_) return ReadClass(className);
+    const auto known = classes_.find(className);
+    if (known != classes_.end()) return known->second;
+    return classes_.emplace(className, ReadClass(className)).first->second;
+}
+
+std::string Installation::ModulePath(const std::string &module) const {
+    if (!remembers_) return FindModule(module);
+    const auto known = modules_.find(module);
+    if (known != modules_.end()) return known->second;
+    return modules_.emplace(module, FindModule(module)).first->second;
+}
+
+VesselClass Installation::ReadClass(const std::string &className) const {
     VesselClass vc;
     vc.className = className;
     if (!IsPlainFileName(className))
@@ -243,7 +257,7 @@ bool AlmostKey(const std::string &written, const std::string &key) {
     return letters == wanted || OneEditApart(letters, wanted);
 }
 
-std::string Installation::ModulePath(const std::string &module) const {
+std::string Installation::FindModule(const std::string &module) const {
     if (!IsPlainFileName(module))
         throw InputError(At(root_, 0, "module " + Quote(module) + " is a path; a module is a file name under Modules/"));
     std::string name = module;

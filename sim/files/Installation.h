@@ -2,6 +2,7 @@
 // Config/Vessels/<class>.cfg (vessel classes) and Scenarios/.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,11 +82,23 @@ public:
     std::vector<InstalledScenario> ListScenarios() const;
     std::string DefaultScenario() const;
 
+    // From now on each class's configuration is read, and each module file
+    // found and checked, once: the answers are kept for later questions.
+    // A campaign asks once and flies every run with the same answers.
+    void RememberAnswers() { remembers_ = true; }
+
 private:
     // Why a folder under Scenarios/ given as a scenario is not one, with the
     // scenarios in it.
     std::string FolderProblem(const std::string &folder) const;
+
+    VesselClass ReadClass(const std::string &className) const;
+    std::string FindModule(const std::string &module) const;
+
     std::string root_;
+    bool remembers_ = false;
+    mutable std::map<std::string, VesselClass> classes_;   // by class name, once remembered
+    mutable std::map<std::string, std::string> modules_;   // module name to its file, once remembered
 };
 
 // The installation next to the running program: its own folder if that holds

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <unistd.h>
 
 #include "sim/vessel/Actuation.h"
@@ -213,10 +215,14 @@ Flight::Flight(const RunOptions &o) : options_(o) {
     std::ostream &out = o.out ? *o.out : std::cout;
     std::ostream &err = o.err ? *o.err : std::cerr;
     CheckRunOptions(o);
-    const Installation installation(o.root.empty() ? DefaultRoot() : o.root);
-    // A scenario flown from its text is named by `scenario` as given (a
-    // campaign's file, found once for all its runs).
-    path_ = o.scenario.empty()       ? installation.DefaultScenario()
+    if (!o.parsedScenario != !o.installation)
+        throw std::logic_error("a scenario read beforehand is flown with the installation read with it");
+    std::optional<Installation> ownInstallation;
+    const Installation &installation =
+        o.installation ? *o.installation : ownInstallation.emplace(o.root.empty() ? DefaultRoot() : o.root);
+    // A scenario flown from its text is named by `scenario` as given.
+    path_ = o.parsedScenario         ? o.parsedScenario->path
+            : o.scenario.empty()     ? installation.DefaultScenario()
             : o.scenarioText.empty() ? installation.ScenarioPath(o.scenario)
                                      : o.scenario;
     viewTemplate_ = ViewerTemplatePath(installation.Root());
@@ -224,7 +230,10 @@ Flight::Flight(const RunOptions &o) : options_(o) {
         throw InputError(kViewerBuilt ? "--view needs the replay viewer " + viewTemplate_ + " (built by the vtal_viewer target)"
                                       : std::string("--view: this vtal-sim was built without the replay viewer "
                                                     "(-DVTAL_VIEWER=OFF)"));
-    const Scenario scenario = o.scenarioText.empty() ? ReadScenarioFile(path_) : ParseScenarioText(o.scenarioText, path_);
+    std::optional<Scenario> ownScenario;
+    if (!o.parsedScenario)
+        ownScenario.emplace(o.scenarioText.empty() ? ReadScenarioFile(path_) : ParseScenarioText(o.scenarioText, path_));
+    const Scenario &scenario = o.parsedScenario ? *o.parsedScenario : *ownScenario;
     CheckOutputsApart(OutputsOf(o), InputsOfRun(scenario, path_, installation, o.viewPath.empty() ? "" : viewTemplate_, "--save"));
 
     WorldOptions wo;

@@ -34,6 +34,12 @@ struct RunOptions {
     std::string root;          // installation; empty: next to the program
     std::string scenario;      // file or name under Scenarios/; empty: the default descent
     std::string scenarioText;  // if set, flown instead of reading `scenario` (which names it as given)
+    // If set, flown instead of reading anything: a scenario already read and
+    // the installation to fly it from (a campaign reads both once for all its
+    // runs). Both must outlive the Flight; `root`, `scenario` and
+    // `scenarioText` are then not used.
+    const Scenario *parsedScenario = nullptr;
+    const Installation *installation = nullptr;
     double until = -1.0;       // s; negative: until rested (at most kDefaultTimeLimit)
     double dt = kDefaultDt;
     std::string keys;          // key script

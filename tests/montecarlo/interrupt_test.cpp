@@ -124,6 +124,25 @@ protected:
         return seen;
     }
 
+    // Waits until the CSV being written as `name` (a hidden working file
+    // beside it until the campaign commits it) holds at least `bytes`: the
+    // rows of runs finished. A row takes about 300 bytes; the header and
+    // the rows reach the file a buffer of some 4 kB at a time. Gives up
+    // after a minute; whether it got there.
+    bool WaitForCsvBytes(const std::string &name, std::uintmax_t bytes) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            for (const auto &entry : fs::directory_iterator(dir_)) {
+                std::error_code ec;
+                if (entry.path().filename().string().rfind("." + name + ".", 0) == 0 &&
+                    fs::file_size(entry.path(), ec) >= bytes && !ec)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
     // Waits for the campaign to end; its exit status, or -1 if a signal killed it.
     int Wait() {
         int raw = 0;
@@ -169,14 +188,20 @@ void ExpectPartialOutputs(const std::string &summary, const std::string &csv, lo
     EXPECT_EQ(last, "# " + note);
 }
 
+// The CSV's bytes once a few runs have finished (the header and some
+// rows, a buffer's worth reaching the file), and once 50 have.
+const std::uintmax_t kSomeRowsBytes = 1;
+const std::uintmax_t kManyRowsBytes = 50 * 300;
+
 // Runs of about 3 ms: many finish within the first second.
 const std::string kQuickRuns = "--runs 1000000 --dt 0.05 --jobs 2 ";
 const int kJobs = 2;
 
 TEST_F(Background, SigtermToTheParentAloneWritesWhatWasFlownAndEndsTheWorkers) {
     Start(kQuickRuns + "--csv runs.csv --plot envelope.png");
-    const auto workers = WaitForWorkers(kJobs + 5);
-    ASSERT_GT(workers.size(), static_cast<std::size_t>(kJobs)) << ReadAll(ErrPath());
+    const auto workers = WaitForWorkers(kJobs);
+    ASSERT_EQ(workers.size(), static_cast<std::size_t>(kJobs)) << ReadAll(ErrPath());
+    ASSERT_TRUE(WaitForCsvBytes("runs.csv", kSomeRowsBytes)) << "no runs finished: " << ReadAll(ErrPath());
     ASSERT_EQ(kill(pid_, SIGTERM), 0);  // the parent only, as `kill PID` does
     EXPECT_EQ(Wait(), 143);
     const std::string err = ReadAll(ErrPath());
@@ -190,8 +215,9 @@ TEST_F(Background, SigtermToTheParentAloneWritesWhatWasFlownAndEndsTheWorkers) {
 
 TEST_F(Background, CtrlCToTheProcessGroupWritesWhatWasFlownAndExits130) {
     Start(kQuickRuns + "--csv runs.csv");
-    const auto workers = WaitForWorkers(kJobs + 5);
-    ASSERT_GT(workers.size(), static_cast<std::size_t>(kJobs)) << ReadAll(ErrPath());
+    const auto workers = WaitForWorkers(kJobs);
+    ASSERT_EQ(workers.size(), static_cast<std::size_t>(kJobs)) << ReadAll(ErrPath());
+    ASSERT_TRUE(WaitForCsvBytes("runs.csv", kSomeRowsBytes)) << "no runs finished: " << ReadAll(ErrPath());
     ASSERT_EQ(kill(-pid_, SIGINT), 0);  // the whole group, as a terminal's Ctrl+C does
     EXPECT_EQ(Wait(), 130);
     ExpectPartialOutputs(ReadAll(OutPath()), ReadAll(In("runs.csv")), 1000000, "SIGINT");
@@ -235,9 +261,8 @@ const long kMostResidentBytes = 512L << 20;
 // space (where the sanitizers allow a limit) and well under 512 MB resident,
 // and stays there: records are streamed, not kept per run.
 TEST_F(Background, TheLargestRunCountFliesInBoundedMemory) {
-    Start("--runs 100000000 --dt 0.05 --jobs 2", kAddressSpace);
-    const auto workers = WaitForWorkers(kJobs + 50);
-    ASSERT_GT(workers.size(), static_cast<std::size_t>(kJobs + 49)) << ReadAll(ErrPath());
+    Start("--runs 100000000 --dt 0.05 --jobs 2 --csv runs.csv", kAddressSpace);
+    ASSERT_TRUE(WaitForCsvBytes("runs.csv", kManyRowsBytes)) << "not 50 runs finished: " << ReadAll(ErrPath());
     const long peak = PeakResidentBytes(pid_);
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, kMostResidentBytes);
