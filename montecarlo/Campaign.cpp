@@ -197,8 +197,8 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
             if (replayFiles) {
                 // The child's standard streams are silenced: it writes what
                 // it prints to files the parent reads back.
-                std::ofstream printed(replayFiles->out.Path()), warned(replayFiles->err.Path());
-                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath, &printed, &warned);
+                std::ofstream printed(replayFiles->out.Path()), warnings(replayFiles->err.Path());
+                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath, &printed, &warnings);
             } else {
                 r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath);
             }
