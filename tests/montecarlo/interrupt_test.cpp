@@ -188,9 +188,10 @@ void ExpectPartialOutputs(const std::string &summary, const std::string &csv, lo
     EXPECT_EQ(last, "# " + note);
 }
 
-// The CSV's bytes once a few runs have finished (the header and some
-// rows, a buffer's worth reaching the file), and once 50 have.
-const std::uintmax_t kSomeRowsBytes = 1;
+// The CSV's bytes once a few runs have finished, and once 50 have. The
+// header (about 400 bytes) reaches the file at once, before any run has
+// finished; the rows then come a buffer's worth (4 kB) at a time.
+const std::uintmax_t kSomeRowsBytes = 1024;
 const std::uintmax_t kManyRowsBytes = 50 * 300;
 
 // Runs of about 3 ms: many finish within the first second.
