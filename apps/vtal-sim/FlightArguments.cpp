@@ -25,13 +25,13 @@ constexpr double kLargestSeconds = std::numeric_limits<double>::max();
 // Numbers are taken as text and read here, so that every bad value gets the
 // same message with the accepted range in plain numbers.
 struct NumberArguments {
-    std::string until, dt, every;
+    std::string until;
+    SharedNumbers shared;
 };
 
 void ReadNumbers(const NumberArguments &n, sim::RunOptions &o) {
     if (!n.until.empty()) o.until = sim::ParseArgumentNumber(n.until, "--until", 0.0, kLargestSeconds);
-    if (!n.dt.empty()) o.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, sim::kMaxDt, true);
-    if (!n.every.empty()) o.every = sim::ParseArgumentNumber(n.every, "--every", 0.0, kLargestSeconds);
+    ReadSharedNumbers(n.shared, o);
 }
 
 // --list and --version fly nothing: of the other options they take only
@@ -48,21 +48,13 @@ std::string AloneProblem(const CLI::App &app, const std::string &command) {
 
 }  // namespace
 
-FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
-    FlightArguments a;
-    sim::RunOptions &o = a.options;
-    NumberArguments numbers;
-    CLI::App app(kDescription, "vtal-sim");
+void AddScenarioArgument(CLI::App &app, sim::RunOptions &o) {
     app.add_option("scenario", o.scenario, "Scenario file, or its name under the installation's Scenarios/")
         ->type_name("FILE|NAME");
-    app.add_option("--until", numbers.until,
-                   "Simulation time to stop at, s (default: once the focus vessel has rested on the ground for 10 s, "
-                   "at most 600 s)")
-        ->type_name("SECONDS");
+}
+
+void AddSharedRunOptions(CLI::App &app, sim::RunOptions &o, SharedNumbers &numbers) {
     app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)")->type_name("SECONDS");
-    app.add_option("--keys", o.keys, kKeysHelp)->type_name("KEYS");
-    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals")
-        ->type_name("FILE");
     app.add_flag("--precise", o.precise, "Save with 17 significant digits, for exact continuation");
     app.add_option("--telemetry", o.telemetryPath, "Write telemetry rows to FILE.csv")->type_name("FILE");
     app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)")->type_name("SECONDS");
@@ -70,11 +62,32 @@ FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
     app.add_option("--plot", o.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)")
         ->type_name("FILE");
     app.add_option("--hud", o.hudPath, "Write the last painted head-up display to FILE.svg")->type_name("FILE");
+    app.add_option("--root", o.root, "Installation folder (default: next to the program)")->type_name("DIR");
+}
+
+void ReadSharedNumbers(const SharedNumbers &n, sim::RunOptions &o) {
+    if (!n.dt.empty()) o.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, sim::kMaxDt, true);
+    if (!n.every.empty()) o.every = sim::ParseArgumentNumber(n.every, "--every", 0.0, kLargestSeconds);
+}
+
+FlightArguments ParseFlightArguments(int argc, const char *const *argv) {
+    FlightArguments a;
+    sim::RunOptions &o = a.options;
+    NumberArguments numbers;
+    CLI::App app(kDescription, "vtal-sim");
+    AddScenarioArgument(app, o);
+    app.add_option("--until", numbers.until,
+                   "Simulation time to stop at, s (default: once the focus vessel has rested on the ground for 10 s "
+                   "after the last scripted key, at most 600 s)")
+        ->type_name("SECONDS");
+    app.add_option("--keys", o.keys, kKeysHelp)->type_name("KEYS");
+    app.add_option("--save", o.savePath, "Write the whole scenario at the end to FILE, with the host's decimals")
+        ->type_name("FILE");
     app.add_option("--view", o.viewPath,
                    "Write a replay page of the run to FILE.html: the flight in 3-D, its instruments and head-up "
                    "display, for any browser and without a network")
         ->type_name("FILE");
-    app.add_option("--root", o.root, "Installation folder (default: next to the program)")->type_name("DIR");
+    AddSharedRunOptions(app, o, numbers.shared);
     app.add_flag("--quiet", o.quiet, "Print nothing but warnings and errors");
     app.add_flag("--list", a.list,
                  "List the installed scenarios (under the installation's Scenarios/), each with the first line of "

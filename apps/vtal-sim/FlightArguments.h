@@ -8,7 +8,23 @@
 #include "sim/base/ExitCodes.h"
 #include "sim/run/Flight.h"
 
+namespace CLI {
+class App;
+}
+
 namespace vtal::app {
+
+// The arguments a flight and a live session both take: the scenario; the
+// frame step, the outputs they write alike and the installation. The numbers
+// are taken as text and read by ReadSharedNumbers, so that every bad value
+// gets the same message with its range.
+struct SharedNumbers {
+    std::string dt, every;
+};
+void AddScenarioArgument(CLI::App &app, sim::RunOptions &o);
+void AddSharedRunOptions(CLI::App &app, sim::RunOptions &o, SharedNumbers &numbers);
+// Throws sim::InputError naming the option and its range.
+void ReadSharedNumbers(const SharedNumbers &numbers, sim::RunOptions &o);
 
 struct FlightArguments {
     bool fly = false;          // false: exit with `exitStatus` after printing `help` or `error`,

@@ -1,12 +1,12 @@
 #include "apps/vtal-sim/LiveCommand.h"
 
 #include <iostream>
-#include <limits>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "apps/vtal-sim/CommandLine.h"
+#include "apps/vtal-sim/FlightArguments.h"
 #include "sim/base/InputError.h"
 #include "sim/live/LiveRunner.h"
 
@@ -21,17 +21,15 @@ const char *const kDescription =
 constexpr long kLargestPort = 65535;
 
 struct LiveArguments {
-    std::string port, warp, dt, every;
+    std::string port, warp;
+    SharedNumbers shared;
 };
 
 void ReadNumbers(const LiveArguments &n, sim::live::LiveOptions &o) {
     if (!n.port.empty()) o.port = static_cast<unsigned short>(sim::ParseArgumentCount(n.port, "--port", 0, kLargestPort));
     if (!n.warp.empty())
         o.session.warp = sim::ParseArgumentNumber(n.warp, "--warp", sim::live::kMinWarp, sim::live::kMaxWarp);
-    if (!n.dt.empty()) o.session.run.dt = sim::ParseArgumentNumber(n.dt, "--dt", 0.0, sim::kMaxDt, true);
-    if (!n.every.empty())
-        o.session.run.every =
-            sim::ParseArgumentNumber(n.every, "--every", 0.0, std::numeric_limits<double>::max());
+    ReadSharedNumbers(n.shared, o.session.run);
 }
 
 }  // namespace
@@ -41,8 +39,7 @@ int RunLiveCommand(int argc, char **argv) {
     sim::RunOptions &run = o.session.run;
     LiveArguments numbers;
     CLI::App app(kDescription, "vtal-sim live");
-    app.add_option("scenario", run.scenario, "Scenario file, or its name under the installation's Scenarios/")
-        ->type_name("FILE|NAME");
+    AddScenarioArgument(app, run);
     app.add_option("--port", numbers.port, "Port of the page (default 8765; 0: any free port, printed)")
         ->type_name("PORT");
     app.add_option(
@@ -53,21 +50,13 @@ int RunLiveCommand(int argc, char **argv) {
     app.add_flag("--paused", o.session.paused, "Start paused");
     app.add_option("--warp", numbers.warp, "Time acceleration at the start (1 to 1000; default 1)")
         ->type_name("FACTOR");
-    app.add_option("--dt", numbers.dt, "Frame step, s (default 1/60; above 0, at most 1)")->type_name("SECONDS");
     app.add_option("--save", run.savePath,
                    "Write the whole scenario to FILE at the end, and when the page saves (default for the page's "
                    "Save: SCENARIO-live-N.scn in the current folder)")
         ->type_name("FILE");
-    app.add_flag("--precise", run.precise, "Save with 17 significant digits, for exact continuation");
-    app.add_option("--telemetry", run.telemetryPath, "Write telemetry rows to FILE.csv")->type_name("FILE");
-    app.add_option("--every", numbers.every, "Telemetry interval, s (default: every frame)")->type_name("SECONDS");
-    app.add_option("--report", run.reportPath, "Write the JSON report to FILE.json")->type_name("FILE");
-    app.add_option("--plot", run.plotPath, "Draw altitude, speeds, engine levels and attitude into FILE.png (gnuplot)")
-        ->type_name("FILE");
-    app.add_option("--hud", run.hudPath, "Write the last painted head-up display to FILE.svg")->type_name("FILE");
     app.add_option("--view", run.viewPath, "Write a replay page of the session as flown to FILE.html")
         ->type_name("FILE");
-    app.add_option("--root", run.root, "Installation folder (default: next to the program)")->type_name("DIR");
+    AddSharedRunOptions(app, run, numbers.shared);
     app.add_flag("--quiet", run.quiet, "Print nothing but the address, warnings and errors");
 
     try {
