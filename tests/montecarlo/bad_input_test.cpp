@@ -16,8 +16,6 @@ namespace {
 
 const std::string kCampaign = std::string("montecarlo --no-progress --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 struct BadDispersion {
     const char *label;
     const char *json;     // the dispersion file

@@ -30,15 +30,6 @@ using montecarlo::RunRecord;
 
 const std::string kCampaign = std::string("montecarlo --no-progress --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 TEST_F(CommandTest, AReplayedRunWritesItsOwnCsvAndPlot) {
     const Ran r = Run(kCampaign + "--runs 10 --replay 3 --csv run.csv --plot run.png");
     ASSERT_EQ(r.status, 0) << r.err;

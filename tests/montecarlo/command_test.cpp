@@ -13,8 +13,11 @@
 
 #include "TempPath.h"
 #include "sim/view/ViewPage.h"
+#include "tests/sim/TextParts.h"
 
 namespace {
+
+using vtal::testtext::Lines;
 
 struct Ran {
     int status = -1;
@@ -42,14 +45,6 @@ Ran Montecarlo(const std::string &arguments) {
     std::remove(out.c_str());
     std::remove(err.c_str());
     return r;
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
 }
 
 // Fields of a CSV line without quoted commas (the failure column is empty here).

@@ -25,8 +25,6 @@
 namespace vtal::clitest {
 namespace {
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 // A process as /proc shows it: its parent, its state and when it started
 // (which tells a process from a later one given the same id).
 struct ProcessInfo {

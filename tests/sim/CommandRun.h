@@ -13,9 +13,14 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "TextParts.h"
+
 namespace vtal::clitest {
 
 namespace fs = std::filesystem;
+using testtext::Count;
+using testtext::Has;
+using testtext::Lines;
 
 struct Ran {
     int status = -1;  // exit status; -1 if killed by a signal

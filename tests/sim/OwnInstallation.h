@@ -14,14 +14,6 @@ inline const std::string &ShippedRoot() {
     return root;
 }
 
-inline bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-inline std::size_t Count(const std::string &text, const std::string &part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 inline std::string Descent() { return ReadAll(ShippedRoot() + "/Scenarios/Lander/Descent.scn"); }
 
 // root/ with Config/Vessels (vtal, FuelDepot) and Modules/vtal.so, and

@@ -22,8 +22,6 @@ using simtest::Start;
 
 const std::string kRoot = std::string(" --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 // A word that is no number where numbers are written: nan, inf, infinity.
 bool HasNonNumberWord(const std::string &text) {
     static const std::regex word("(^|[^A-Za-z])(nan|inf|infinity)([^A-Za-z]|$)", std::regex::icase);

@@ -17,15 +17,6 @@ namespace {
 
 const std::string kRoot = std::string(" --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // The line after BEGIN_DESC in a shipped scenario, read here without the
 // program's reader.
 std::string LineAfterBeginDesc(const std::string &path) {

@@ -19,8 +19,6 @@ const std::string kRoot = VTAL_SIM_ROOT;
 constexpr std::chrono::milliseconds kGenerous(180000);
 constexpr std::uintmax_t kWellUnderWay = 1u << 20;  // bytes of a temporary output
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 class Interrupted : public CommandTest {
 protected:
     void SetUp() override {

@@ -23,8 +23,6 @@ using simtest::Start;
 
 const std::string kRoot = std::string(" --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 // The outcome lines of a report, in order.
 std::vector<std::string> OutcomeLines(const std::string &report) {
     std::vector<std::string> lines;

@@ -19,8 +19,6 @@ const std::string kRoot = VTAL_SIM_ROOT;
 const std::string kRootOption = " --root " + kRoot + " ";
 constexpr std::chrono::milliseconds kGenerous(180000);
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 ino_t InodeOf(const std::string &path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;

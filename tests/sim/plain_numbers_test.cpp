@@ -18,8 +18,6 @@ namespace {
 
 const std::string kRoot = std::string(" --root ") + VTAL_SIM_ROOT + " ";
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 bool HasExponent(const std::string &text) { return std::regex_search(text, std::regex("[0-9][eE][-+]?[0-9]")); }
 
 // --- Plain ------------------------------------------------------------------

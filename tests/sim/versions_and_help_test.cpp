@@ -15,13 +15,6 @@ namespace {
 
 const std::string kRoot = std::string(" --root ") + VTAL_SIM_ROOT + " ";
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // The version the lander module reports in a world made as a flight makes it.
 int VersionInAFlight() {
     const auto world = simtest::MakeWorld(
