@@ -179,14 +179,30 @@ struct ReplayFiles {
     sim::TemporaryFile out{"vtal-sim-replay-out"}, err{"vtal-sim-replay-err"};
 };
 
+// What a run writes besides its record (a run flown alone): its start as a
+// scenario, its replay page and, if `printed` is set, what it prints.
+struct RunWrites {
+    std::string scenarioPath, viewPath;
+    const ReplayFiles *printed = nullptr;
+};
+
+// What the parent hears of the runs; any may be empty but `take`.
+struct RunListeners {
+    std::function<void(const RunRecord &)> take;  // each record, in the order of the runs
+    std::function<void(long)> progress;           // the number of runs finished
+    std::function<bool()> stop;                   // true: start no more runs
+    std::function<void(const std::string &)> warn;
+};
+
 // Flies runs indexOf(0) .. indexOf(count - 1) in worker processes and hands
 // their records to `take` in that order; returns false if stop() ended it
 // early (the records of the runs finished by then are all handed on). A
 // worker flies runs until its modules fail to unload; warn() hears why once.
 bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<long(long)> &indexOf, int jobs,
-                   const std::string &scenarioPath, const std::string &viewPath, const ReplayFiles *replayFiles,
-                   const std::function<void(const RunRecord &)> &take, const std::function<void(long)> &progress,
-                   const std::function<bool()> &stop, const std::function<void(const std::string &)> &warn) {
+                   const RunWrites &writes, const RunListeners &listeners) {
+    const auto &take = listeners.take;
+    const auto &progress = listeners.progress;
+    const auto &warn = listeners.warn;
     std::map<long, RunRecord> waiting;  // finished ahead of a lower slot
     long nextSlot = 0, done = 0;
     bool warned = false;
@@ -194,13 +210,13 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
         count, jobs, sizeof(RunRecord),
         [&](long slot, void *out) {
             RunRecord r;
-            if (replayFiles) {
+            if (writes.printed) {
                 // The child's standard streams are silenced: it writes what
                 // it prints to files the parent reads back.
-                std::ofstream printed(replayFiles->out.Path()), warnings(replayFiles->err.Path());
-                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath, &printed, &warnings);
+                std::ofstream printed(writes.printed->out.Path()), warnings(writes.printed->err.Path());
+                r = FlyRun(setup, indexOf(slot), writes.scenarioPath, writes.viewPath, &printed, &warnings);
             } else {
-                r = FlyRun(setup, indexOf(slot), scenarioPath, viewPath);
+                r = FlyRun(setup, indexOf(slot), writes.scenarioPath, writes.viewPath);
             }
             std::memcpy(out, &r, sizeof r);
         },
@@ -220,7 +236,7 @@ bool FlyInChildren(const CampaignSetup &setup, long count, const std::function<l
             }
             if (progress) progress(++done);
         },
-        std::max<long>(kReorderWindow, 4L * jobs), stop, [&setup] { return ModulesLeftLoaded(setup); });
+        std::max<long>(kReorderWindow, 4L * jobs), listeners.stop, [&setup] { return ModulesLeftLoaded(setup); });
     for (const auto &entry : waiting) take(entry.second);  // an interrupted campaign's runs past a gap
     return complete;
 }
@@ -322,8 +338,8 @@ std::string ModulesLeftLoaded(const CampaignSetup &setup) {
 bool FlyCampaign(const CampaignSetup &setup, const std::function<void(const RunRecord &)> &take,
                  const std::function<void(long)> &progress, const std::function<bool()> &stop,
                  const std::function<void(const std::string &)> &warn) {
-    return FlyInChildren(setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, "", "",
-                         nullptr, take, progress, stop, warn);
+    return FlyInChildren(setup, setup.options.runs, [](long slot) { return slot; }, setup.options.jobs, RunWrites{},
+                         RunListeners{take, progress, stop, warn});
 }
 
 std::vector<RunRecord> RunCampaign(const CampaignSetup &setup, const std::function<void(long)> &progress) {
@@ -336,9 +352,8 @@ RunRecord ReplayRun(const CampaignSetup &setup, long index, const std::string &s
                     const std::string &viewPath, ReplayText *text) {
     RunRecord record;
     const std::unique_ptr<ReplayFiles> files = text ? std::make_unique<ReplayFiles>() : nullptr;
-    FlyInChildren(
-        setup, 1, [index](long) { return index; }, 1, scenarioPath, viewPath, files.get(),
-        [&record](const RunRecord &r) { record = r; }, nullptr, nullptr, nullptr);
+    FlyInChildren(setup, 1, [index](long) { return index; }, 1, RunWrites{scenarioPath, viewPath, files.get()},
+                  RunListeners{[&record](const RunRecord &r) { record = r; }, nullptr, nullptr, nullptr});
     if (files) {
         text->out = sim::ReadInputFile(files->out.Path());
         text->err = sim::ReadInputFile(files->err.Path());
