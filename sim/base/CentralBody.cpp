@@ -120,9 +120,30 @@ double CentralBody::Pressure(double altitude) const {
 
 double CentralBody::RotationAngle(double mjd) const { return RotationAngleAt(rotation, AxisAt(rotation, mjd), mjd); }
 
+namespace {
+
+bool SameElements(const RotationElements &a, const RotationElements &b) {
+    return a.period == b.period && a.offset == b.offset && a.obliquity == b.obliquity &&
+           a.nodeLongitude == b.nodeLongitude && a.nodeMjd == b.nodeMjd &&
+           a.precessionPeriodDays == b.precessionPeriodDays && a.precessionObliquity == b.precessionObliquity &&
+           a.precessionNodeLongitude == b.precessionNodeLongitude;
+}
+
+Mat3 OrientationAt(const RotationElements &e, double mjd) {
+    const AxisAtDate axis = AxisAt(e, mjd);
+    return axis.tilt * RotationY(RotationAngleAt(e, axis, mjd));
+}
+
+}  // namespace
+
 Mat3 CentralBody::Orientation(double mjd) const {
-    const AxisAtDate axis = AxisAt(rotation, mjd);
-    return axis.tilt * RotationY(RotationAngleAt(rotation, axis, mjd));
+    if (mjd != date_) return OrientationAt(rotation, mjd);
+    if (!orientationKnown_ || !SameElements(rotation, orientationElements_)) {
+        orientation_ = OrientationAt(rotation, mjd);
+        orientationElements_ = rotation;
+        orientationKnown_ = true;
+    }
+    return orientation_;
 }
 
 Vec3 CentralBody::SpinAxis(double mjd) const {
@@ -140,6 +161,7 @@ void CentralBody::SetDate(double mjd) {
         cosObliquity_ = std::cos(obliquity_);
         sinObliquity_ = std::sin(obliquity_);
     }
+    if (mjd != date_) orientationKnown_ = false;
     date_ = mjd;
     axis_ = AxisOnly(rotation, referenceTilt_, cosObliquity_, sinObliquity_, mjd);
     spin_ = axis_ * SpinRate();

@@ -76,6 +76,12 @@ struct CentralBody {
     double referenceObliquity_ = 0.0, referenceNode_ = 0.0;
     // The axis's obliquity, with its cosine and sine.
     double obliquity_ = 0.0, cosObliquity_ = 1.0, sinObliquity_ = 0.0;
+    // The orientation at the date set, made when first asked for (about
+    // twenty sines and cosines; the rest test and a landed vessel ask every
+    // frame), with the elements it was made from.
+    mutable bool orientationKnown_ = false;
+    mutable Mat3 orientation_ = Mat3::Identity();
+    mutable RotationElements orientationElements_;
 };
 
 // The bodies the host models, by name without regard to case, standing at

@@ -354,7 +354,9 @@ RunResult Flight::Finish() {
     result.warnings = world.Warnings();
     const std::string viewRecord = view_ ? view_->Finish(world) : std::string();
     world.PaintHud();
-    result.reportJson = ReportJson(result, world);
+    // Only --report writes it; a campaign's runs would spend a tenth of
+    // their overhead making it.
+    if (!o.reportPath.empty()) result.reportJson = ReportJson(result, world);
 
     // Every output is finished and checked in a temporary file before any
     // of them replaces a file that is there.

@@ -87,7 +87,7 @@ struct RunResult {
     std::size_t focus = 0;  // the focus vessel's index in `vessels`
     std::vector<AnnotationSummary> annotations;
     std::vector<std::string> warnings;
-    std::string reportJson;
+    std::string reportJson;  // the JSON report, if --report asked for one
 };
 
 // Throws InputError unless dt is a frame length the host flies: above 0 s

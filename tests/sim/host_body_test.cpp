@@ -59,6 +59,31 @@ TEST(BodyOrientation, PolesAreInclinedAndPrecess) {
     EXPECT_LT((r * r.transpose() - Mat3::Identity()).norm(), 1e-14);
 }
 
+// The orientation at the date set is remembered once made: it must follow a
+// new date and new elements, and leave other dates and the copies alone.
+TEST(BodyOrientation, TheOrientationAtTheDateSetFollowsTheDateAndTheElements) {
+    CentralBody moon = *sim::FindBody("Moon");
+    const auto fresh = [](const CentralBody &b, double mjd) { return sim::FindBody(b.name)->Orientation(mjd); };
+    moon.SetDate(51983.5);
+    EXPECT_EQ(moon.Orientation(51983.5), fresh(moon, 51983.5));
+    EXPECT_EQ(moon.Orientation(52006.5), fresh(moon, 52006.5));  // another date, while one is remembered
+    EXPECT_EQ(moon.ToGlobal(), fresh(moon, 51983.5));
+    moon.SetDate(52006.5);
+    EXPECT_EQ(moon.ToGlobal(), fresh(moon, 52006.5));
+    const CentralBody copy = moon.At(51983.5);
+    EXPECT_EQ(copy.ToGlobal(), fresh(moon, 51983.5));
+    EXPECT_EQ(moon.ToGlobal(), fresh(moon, 52006.5));
+    // New elements at the same date: made again from them.
+    CentralBody still = moon;
+    still.rotation.precessionPeriodDays = 0.0;
+    still.rotation.offset += 0.5;
+    const Mat3 changed = still.ToGlobal();
+    CentralBody made = *sim::FindBody("Moon");
+    made.rotation = still.rotation;
+    EXPECT_EQ(changed, made.Orientation(52006.5));
+    EXPECT_GT((changed - moon.ToGlobal()).norm(), 0.1);
+}
+
 // A point on the equator moves east at 4.63 m/s about the inclined axis, at
 // right angles to it and to the radius.
 TEST(BodyOrientation, TheSurfaceTurnsAboutTheInclinedAxis) {
