@@ -258,30 +258,23 @@ namespace {
 // One vessel's account: its state at the end, its touchdown, how it ended
 // on the ground and its module's values.
 void PrintVesselAccount(std::ostream &out, const VesselSummary &v, double crashNotice) {
-    char line[512];
+    // Fixed decimals with the sign of a value that rounds to zero dropped: a
+    // sink of -0.000001 m/s reads "sink 0.00 m/s", not "-0.00".
     double propellant = 0.0;
     for (double p : v.propellantKg) propellant += p;
-    std::snprintf(line, sizeof line, "  %s (%s): altitude %.2f m, %s, propellant %.2f kg\n", v.name.c_str(),
-                  v.className.c_str(), v.altitude,
-                  v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight", propellant);
-    out << line;
+    out << "  " << v.name << " (" << v.className << "): altitude " << Fixed(v.altitude, 2) << " m, "
+        << (v.landed ? "landed" : v.groundContact ? "on the ground" : "in flight") << ", propellant "
+        << Fixed(propellant, 2) << " kg\n";
     if (v.touchdown.happened) {
-        std::snprintf(line, sizeof line,
-                      "    touchdown at t = %.2f s: sink %.2f m/s, drift %.2f m/s, pitch %.1f deg, bank %.1f deg, "
-                      "heading %.1f deg\n",
-                      v.touchdown.time, -v.touchdown.verticalSpeed, v.touchdown.horizontalSpeed, v.touchdown.pitchDeg,
-                      v.touchdown.bankDeg, v.touchdown.headingDeg);
-        out << line;
-        if (v.landedAt >= 0.0) {
-            std::snprintf(line, sizeof line, "    landed (at rest on the ground) from t = %.2f s\n", v.landedAt);
-            out << line;
-        }
-        if (crashNotice >= 0.0 && v.lander) {
-            // Nothing stops a crash but the contact law: how the vessel ended.
-            std::snprintf(line, sizeof line, "    crash notice at t = %.2f s; ended %s, %s (tilt %.1f deg)\n",
-                          crashNotice, Ending(v), Posture(v), v.tiltDeg);
-            out << line;
-        }
+        const Touchdown &t = v.touchdown;
+        out << "    touchdown at t = " << Fixed(t.time, 2) << " s: sink " << Fixed(-t.verticalSpeed, 2) << " m/s, drift "
+            << Fixed(t.horizontalSpeed, 2) << " m/s, pitch " << Fixed(t.pitchDeg, 1) << " deg, bank "
+            << Fixed(t.bankDeg, 1) << " deg, heading " << Fixed(t.headingDeg, 1) << " deg\n";
+        if (v.landedAt >= 0.0) out << "    landed (at rest on the ground) from t = " << Fixed(v.landedAt, 2) << " s\n";
+        // Nothing stops a crash but the contact law: how the vessel ended.
+        if (crashNotice >= 0.0 && v.lander)
+            out << "    crash notice at t = " << Fixed(crashNotice, 2) << " s; ended " << Ending(v) << ", " << Posture(v)
+                << " (tilt " << Fixed(v.tiltDeg, 1) << " deg)\n";
     } else {
         out << "    no touchdown\n";
     }
@@ -332,9 +325,8 @@ void PrintOthersSummary(std::ostream &out, const RunResult &result) {
                   "within the soft-landing limits\n",
                   inFlight, landed, onGround, touchedDown, soft);
     out << line;
-    std::snprintf(line, sizeof line, "    altitude %.2f to %.2f m, propellant %.2f to %.2f kg\n", altLow, altHigh,
-                  propLow, propHigh);
-    out << line;
+    out << "    altitude " << Fixed(altLow, 2) << " to " << Fixed(altHigh, 2) << " m, propellant " << Fixed(propLow, 2)
+        << " to " << Fixed(propHigh, 2) << " kg\n";
 }
 
 }  // namespace

@@ -18,11 +18,14 @@ constexpr double kEntryDepthPerSubstep = 0.1;  // m
 // h c at most 1.5 and h w at most 1 on the bounds below it always is.
 constexpr double kStableDampingPerSubstep = 1.5;
 
-// Fixed-point passes for the rates halfway through a step's turn: from the
-// explicit midpoint's rates, three reach the implicit midpoint rule's to
-// rounding at the frames the host flies (a spinning vessel's rates then
-// agree with a fine integration 20 times better than the explicit rule's).
-constexpr int kTurnPasses = 3;
+// Fixed-point passes for the rates halfway through a free-flight step's
+// turn: from the explicit midpoint's rates, three reach the implicit
+// midpoint rule's to rounding at the frames the host flies (a spinning
+// vessel's rates then agree with a fine integration 20 times better than the
+// explicit rule's). A contact sub-step, of first order in all else, turns
+// about the rates it starts with: the passes were half its cost.
+constexpr int kFreeFlightTurnPasses = 3;
+constexpr int kContactTurnPasses = 0;
 
 struct Rates {
     Vec3 vel, acc;   // global
@@ -65,18 +68,20 @@ inline __attribute__((always_inline)) Vec3 TurnedAbout(const Vec3 &v, const Vec3
 // momentum I w turns about the rates: between two half kicks of the torque
 // it is turned about the rates halfway through the turn (the implicit
 // midpoint rule, whose turn keeps both the momentum's length and the
-// energy), found from `guess` by a few fixed-point passes. Added to along
+// energy), found from `guess` by `passes` fixed-point passes. Turned about
+// any rates, the momentum keeps its length, so the rates stay within
+// |I w| / I_min. Added to along
 // w x (I w) instead, as an explicit step does, the momentum grows every step
 // by a factor that grows with |w| h: a lander spinning at 1000 deg/s at
 // frames of 0.1 s, or tumbling in the ground after a crash at frames of 1 s,
 // spun up without end.
 inline __attribute__((always_inline)) Vec3 RatesAfterStep(const Vec3 &w, const Vec3 &guess, const Vec3 &torque,
-                                                         const StepConstants &c, double h) {
+                                                         const StepConstants &c, double h, int passes) {
     const Vec3 momentum = c.inertia.cwiseProduct(w);
     const Vec3 halfKick = 0.5 * h * torque;
     const Vec3 kicked = momentum + halfKick;
     Vec3 halfway = guess;
-    for (int pass = 0; pass < kTurnPasses; ++pass)
+    for (int pass = 0; pass < passes; ++pass)
         halfway = w + (0.5 * (kicked + TurnedAbout(kicked, halfway, h)) - momentum).cwiseProduct(c.inverseInertia);
     return w + (TurnedAbout(kicked, halfway, h) + halfKick - momentum).cwiseProduct(c.inverseInertia);
 }
@@ -137,22 +142,22 @@ Kinematics MidpointStep(const Vessel &v, const Kinematics &k, const CentralBody 
     const Kinematics halfway = Advance(k, start, 0.5 * h);
     const Rates middle = Derivative(v, halfway, body, loads, constants, h, false);
     Kinematics out = Advance(k, middle, h);
-    out.bodyRates = RatesAfterStep(k.bodyRates, halfway.bodyRates, middle.torque, constants, h);
+    out.bodyRates = RatesAfterStep(k.bodyRates, halfway.bodyRates, middle.torque, constants, h, kFreeFlightTurnPasses);
     out.attitude.normalize();
     return out;
 }
 
 // One semi-implicit Euler sub-step of length h from k with the contact
 // loads, whose limits take a sub-step of length lawSubstep: the rates move
-// first (the body rates with their angular momentum turned, RatesAfterStep),
-// the pose with the new rates.
+// first (the body rates with their angular momentum turned about the rates
+// the sub-step starts with, RatesAfterStep), the pose with the new rates.
 Kinematics ContactSubstep(const Vessel &v, const Kinematics &k, const CentralBody &body, const Loads &loads,
                           const StepConstants &constants, double h, double lawSubstep) {
     const Rates r = Derivative(v, k, body, loads, constants, lawSubstep, true);
     Kinematics out;
     out.velocityGlobal = k.velocityGlobal + r.acc * h;
     out.positionGlobal = k.positionGlobal + out.velocityGlobal * h;
-    out.bodyRates = RatesAfterStep(k.bodyRates, k.bodyRates, r.torque, constants, h);
+    out.bodyRates = RatesAfterStep(k.bodyRates, k.bodyRates, r.torque, constants, h, kContactTurnPasses);
     // Turned with the new rates; to first order in the small angle of a sub-step.
     const Vec3 halfTurn = out.bodyRates * (-0.5 * h);
     out.attitude = k.attitude * Quat(1.0, halfTurn.x(), halfTurn.y(), halfTurn.z());
