@@ -354,8 +354,8 @@ RunResult Flight::Finish() {
     result.warnings = world.Warnings();
     const std::string viewRecord = view_ ? view_->Finish(world) : std::string();
     world.PaintHud();
-    // Only --report writes it; a campaign's runs would spend a tenth of
-    // their overhead making it.
+    // Only --report writes it; a campaign's run spent about a fifth of its
+    // cost besides its frames making it.
     if (!o.reportPath.empty()) result.reportJson = ReportJson(result, world);
 
     // Every output is finished and checked in a temporary file before any

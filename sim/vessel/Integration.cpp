@@ -70,11 +70,10 @@ inline __attribute__((always_inline)) Vec3 TurnedAbout(const Vec3 &v, const Vec3
 // midpoint rule, whose turn keeps both the momentum's length and the
 // energy), found from `guess` by `passes` fixed-point passes. Turned about
 // any rates, the momentum keeps its length, so the rates stay within
-// |I w| / I_min. Added to along
-// w x (I w) instead, as an explicit step does, the momentum grows every step
-// by a factor that grows with |w| h: a lander spinning at 1000 deg/s at
-// frames of 0.1 s, or tumbling in the ground after a crash at frames of 1 s,
-// spun up without end.
+// |I w| / I_min. Added to along w x (I w) instead, as an explicit step does,
+// the momentum grows every step by a factor that grows with |w| h: a lander
+// spinning at 1000 deg/s at frames of 0.1 s, or tumbling in the ground after
+// a crash at frames of 1 s, spun up without end.
 inline __attribute__((always_inline)) Vec3 RatesAfterStep(const Vec3 &w, const Vec3 &guess, const Vec3 &torque,
                                                          const StepConstants &c, double h, int passes) {
     const Vec3 momentum = c.inertia.cwiseProduct(w);
